@@ -1,0 +1,97 @@
+#include "listing/display_name_list.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "listing/display_name_list_testing.h"
+
+DisplayNameList DisplayNames;
+bool DisplayNameLost = false;
+
+namespace {
+
+long allocations_left = -1;  // Negative: no fault injected.
+
+void* Allocate(std::size_t size) {
+  if (allocations_left == 0) return nullptr;
+  if (allocations_left > 0) --allocations_left;
+  return std::malloc(size);
+}
+
+// The ASCII fold: capitals become small letters, every other byte stays.
+inline unsigned char Fold(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
+}
+
+}  // namespace
+
+void FailDisplayNameAllocationsAfter(long successes) {
+  allocations_left = successes < 0 ? -1 : successes;
+}
+
+int CompareNoCase(const char* a, const char* b) {
+  const auto* x = reinterpret_cast<const unsigned char*>(a);
+  const auto* y = reinterpret_cast<const unsigned char*>(b);
+  for (;; ++x, ++y) {
+    if (*x == *y) {
+      if (*x == 0) return 0;
+      continue;
+    }
+    const unsigned char fx = Fold(*x);
+    const unsigned char fy = Fold(*y);
+    if (fx != fy) return fx < fy ? -1 : 1;
+  }
+}
+
+void DisplayNameList::Add(const char* text) {
+  const std::size_t length = std::strlen(text);
+  if (length > UINT32_MAX) {  // `length` could not describe the copy.
+    DisplayNameLost = true;
+    return;
+  }
+  auto* entry =
+      static_cast<DisplayNameEntry*>(Allocate(sizeof(DisplayNameEntry)));
+  char* copy = entry ? static_cast<char*>(Allocate(length + 1)) : nullptr;
+  if (copy == nullptr) {
+    std::free(entry);
+    DisplayNameLost = true;
+    return;
+  }
+  std::memcpy(copy, text, length + 1);
+  entry->text = copy;
+  entry->length = static_cast<std::uint32_t>(length);
+
+  // Step past every entry that orders before or equal to the new name, so
+  // equal names keep the order in which they were added.
+  DisplayNameEntry** link = &head;
+  while (*link != nullptr && CompareNoCase(text, (*link)->text) >= 0) {
+    link = &(*link)->next;
+  }
+  entry->next = *link;
+  *link = entry;
+}
+
+void DisplayNameList::Print() const {
+  std::int32_t count = 0;
+  const DisplayNameEntry* previous = nullptr;
+  for (const DisplayNameEntry* entry = head; entry != nullptr;
+       entry = entry->next) {
+    if (previous == nullptr || previous->length != entry->length ||
+        std::strcmp(previous->text, entry->text) != 0) {
+      std::printf("%s\n", entry->text);
+      ++count;
+    }
+    previous = entry;
+  }
+  std::printf("%ld items\n", static_cast<long>(count));
+}
+
+void DisplayNameList::Clear() {
+  while (head != nullptr) {
+    DisplayNameEntry* entry = head;
+    head = entry->next;
+    std::free(entry->text);
+    std::free(entry);
+  }
+}
