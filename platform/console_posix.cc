@@ -1,0 +1,63 @@
+// Stands in for the C runtime's text-mode standard output on Windows: every
+// 0x0A written to stdout reaches file descriptor 1 as 0x0D 0x0A.
+//
+// The stream is installed by a static initializer, so this object must be
+// linked into every executable directly (an object library, not an archive
+// the linker could leave out).
+
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cstddef>
+
+namespace {
+
+bool WriteAll(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(STDOUT_FILENO, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// The cookie write function: returns `size` when everything reached the
+// descriptor and 0 on failure, which sets the stream's error flag.
+ssize_t WriteTranslated(void*, const char* buffer, std::size_t size) {
+  char out[8192];
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (used + 2 > sizeof out) {
+      if (!WriteAll(out, used)) return 0;
+      used = 0;
+    }
+    if (buffer[i] == '\n') out[used++] = '\r';
+    out[used++] = buffer[i];
+  }
+  if (used > 0 && !WriteAll(out, used)) return 0;
+  return static_cast<ssize_t>(size);
+}
+
+struct TextModeStdout {
+  TextModeStdout() {
+    // A reader that went away makes writes fail with EPIPE, as on Windows,
+    // instead of killing the process.
+    signal(SIGPIPE, SIG_IGN);
+    FILE* stream = fopencookie(
+        nullptr, "w",
+        cookie_io_functions_t{nullptr, WriteTranslated, nullptr, nullptr});
+    if (stream == nullptr) return;
+    setvbuf(stream, nullptr, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, 1 << 16);
+    stdout = stream;
+  }
+};
+
+const TextModeStdout text_mode_stdout;
+
+}  // namespace
