@@ -1,0 +1,712 @@
+// Reads Wine's registry file format, version 2, the way Wine's server loads
+// it, including how it treats hand-edited and damaged lines.
+
+#include "platform/hive_posix.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/case_fold.h"
+
+namespace registry {
+namespace {
+
+constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
+constexpr std::size_t kMaxNameUnits = 256;
+constexpr int kMaxLinks = 32;
+
+// One line of the file: LF ends it, a CR before the LF is dropped, and a NUL
+// byte ends its content, as in Wine's reader.
+struct Line {
+  const char* begin;
+  const char* end;
+};
+
+class Lines {
+ public:
+  Lines(const char* begin, const char* end, bool may_hold_nul)
+      : next_(begin), end_(end), may_hold_nul_(may_hold_nul) {}
+
+  bool Next(Line* line) {
+    if (next_ == end_) return false;
+    const char* start = next_;
+    const auto* lf = static_cast<const char*>(
+        std::memchr(start, '\n', static_cast<std::size_t>(end_ - start)));
+    const char* stop = lf != nullptr ? lf : end_;
+    next_ = lf != nullptr ? lf + 1 : end_;
+    if (may_hold_nul_) {
+      if (const auto* nul = static_cast<const char*>(std::memchr(
+              start, '\0', static_cast<std::size_t>(stop - start)))) {
+        stop = nul;
+      }
+    }
+    if (stop > start && stop[-1] == '\r') --stop;
+    *line = Line{start, stop};
+    return true;
+  }
+
+  // Where the next line begins.
+  const char* position() const { return next_; }
+
+ private:
+  const char* next_;
+  const char* end_;
+  bool may_hold_nul_;
+};
+
+inline const char* SkipBlanks(const char* p, const char* end) {
+  while (p < end && (*p == ' ' || *p == '\t')) ++p;
+  return p;
+}
+
+inline bool StartsWith(const char* p, const char* end, std::string_view s) {
+  return static_cast<std::size_t>(end - p) >= s.size() &&
+         std::memcmp(p, s.data(), s.size()) == 0;
+}
+
+inline int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads a number in base 16 as strtoul does: blanks, a sign and a "0x" may
+// come first, the value saturates, and a minus negates it.  Returns the end
+// of the digits, or nullptr when there are none.
+const char* ParseHexNumber(const char* p, const char* end,
+                           std::uint64_t* value) {
+  while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
+      HexDigit(p[2]) >= 0) {
+    p += 2;
+  }
+  const char* digits = p;
+  std::uint64_t v = 0;
+  bool overflow = false;
+  for (int d; p < end && (d = HexDigit(*p)) >= 0; ++p) {
+    if (v > (UINT64_MAX >> 4)) overflow = true;
+    v = (v << 4) | static_cast<std::uint64_t>(d);
+  }
+  if (p == digits) return nullptr;
+  if (overflow) v = UINT64_MAX;
+  *value = negative ? 0 - v : v;
+  return p;
+}
+
+void AppendCodePoint(std::uint32_t cp, std::u16string* out) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    out->push_back(static_cast<char16_t>(cp));
+  }
+}
+
+// Decodes one raw UTF-8 sequence starting at a byte >= 0x80 as Wine's reader
+// does: a bad lead byte, or a lead whose sequence breaks off, is dropped on
+// its own; overlong forms and code points past U+10FFFF are dropped whole;
+// encoded surrogates are kept.  `replacement` turns what is dropped into
+// U+FFFD instead, as the ANSI conversion of the calls does.
+const char* DecodeUtf8(const char* p, const char* end, std::u16string* out,
+                       bool replacement) {
+  const auto lead = static_cast<unsigned char>(*p);
+  int extra;
+  std::uint32_t cp;
+  if (lead >= 0xC0 && lead < 0xE0) {
+    extra = 1;
+    cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    extra = 2;
+    cp = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead < 0xF8) {
+    extra = 3;
+    cp = lead & 0x07u;
+  } else {
+    if (replacement) out->push_back(u'\uFFFD');
+    return p + 1;
+  }
+  for (int i = 1; i <= extra; ++i) {
+    if (end - p <= i || (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) {
+      if (replacement) out->push_back(u'\uFFFD');
+      return p + 1;
+    }
+    cp = (cp << 6) | (static_cast<unsigned char>(p[i]) & 0x3Fu);
+  }
+  static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kSmallest[extra] || cp > 0x10FFFF) {
+    if (replacement) out->push_back(u'\uFFFD');
+  } else {
+    AppendCodePoint(cp, out);
+  }
+  return p + 1 + extra;
+}
+
+// Reads an escaped string up to the unescaped `terminator`, appending its
+// UTF-16 units to `out`.  Returns the position after the terminator, or
+// nullptr when the line ends first.
+const char* ParseString(const char* p, const char* end, char terminator,
+                        std::u16string* out) {
+  while (p < end) {
+    const char c = *p;
+    if (c == terminator) return p + 1;
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      p = DecodeUtf8(p, end, out, false);
+      continue;
+    }
+    if (c != '\\') {
+      out->push_back(static_cast<char16_t>(c));
+      ++p;
+      continue;
+    }
+    if (++p == end) return nullptr;
+    const char e = *p;
+    switch (e) {
+      case 'a':
+        out->push_back(0x07);
+        break;
+      case 'b':
+        out->push_back(0x08);
+        break;
+      case 't':
+        out->push_back(0x09);
+        break;
+      case 'n':
+        out->push_back(0x0A);
+        break;
+      case 'v':
+        out->push_back(0x0B);
+        break;
+      case 'f':
+        out->push_back(0x0C);
+        break;
+      case 'r':
+        out->push_back(0x0D);
+        break;
+      case 'e':
+        out->push_back(0x1B);
+        break;
+      case 'x': {
+        const char* digits = p + 1;
+        unsigned unit = 0;
+        int n = 0;
+        for (int d; n < 4 && digits + n < end && (d = HexDigit(digits[n])) >= 0;
+             ++n) {
+          unit = (unit << 4) | static_cast<unsigned>(d);
+        }
+        if (n == 0) {
+          out->push_back(u'x');
+        } else {
+          out->push_back(static_cast<char16_t>(unit));
+          p += n;
+        }
+        break;
+      }
+      default:
+        if (e >= '0' && e <= '7') {
+          unsigned unit = 0;
+          int n = 0;
+          for (; n < 3 && p + n < end && p[n] >= '0' && p[n] <= '7'; ++n) {
+            unit = (unit << 3) | static_cast<unsigned>(p[n] - '0');
+          }
+          out->push_back(static_cast<char16_t>(unit));
+          p += n - 1;
+        } else if (static_cast<unsigned char>(e) >= 0x80) {
+          p = DecodeUtf8(p, end, out, false);
+          continue;
+        } else {
+          out->push_back(static_cast<char16_t>(e));
+        }
+    }
+    ++p;
+  }
+  return nullptr;
+}
+
+// Parses the name of a value line, whose first non-blank byte is '"' or '@',
+// and the '=' after it.  Returns where the data begins, or nullptr when the
+// name is malformed: Wine then creates no value.
+const char* ParseValueName(const char* p, const char* end,
+                           std::u16string* name) {
+  name->clear();
+  if (*p == '@') {
+    ++p;
+  } else {
+    p = ParseString(p + 1, end, '"', name);
+    if (p == nullptr) return nullptr;
+  }
+  p = SkipBlanks(p, end);
+  if (p == end || *p != '=') return nullptr;
+  return SkipBlanks(p + 1, end);
+}
+
+void AppendUnits(const std::u16string& units, std::string* bytes) {
+  for (const char16_t unit : units) {
+    bytes->push_back(static_cast<char>(unit & 0xFF));
+    bytes->push_back(static_cast<char>(unit >> 8));
+  }
+}
+
+// Parses a value's data.  A malformed form leaves the value as type
+// REG_NONE with no data, as Wine keeps it.  A hex list whose line ends in
+// a backslash goes on with the next line from `more`, whatever that line
+// holds.  `value` may be null to only step over continuation lines.
+void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
+  Value parsed;
+  bool ok = false;
+  std::u16string text;
+  DWORD string_type = REG_NONE;
+  if (p < end && *p == '"') {
+    string_type = REG_SZ;
+    ++p;
+  } else if (StartsWith(p, end, "str:\"")) {
+    string_type = REG_SZ;
+    p += 5;
+  } else if (StartsWith(p, end, "str(2):\"")) {
+    string_type = REG_EXPAND_SZ;
+    p += 8;
+  } else if (StartsWith(p, end, "str(7):\"")) {
+    string_type = REG_MULTI_SZ;
+    p += 8;
+  }
+  if (string_type != REG_NONE) {
+    if (value == nullptr) return;
+    if (ParseString(p, end, '"', &text) != nullptr) {
+      text.push_back(u'\0');
+      parsed.type = string_type;
+      AppendUnits(text, &parsed.data);
+      ok = true;
+    }
+  } else if (StartsWith(p, end, "dword:")) {
+    if (value == nullptr) return;
+    std::uint64_t number = 0;
+    ParseHexNumber(p + 6, end, &number);
+    const auto dword = static_cast<std::uint32_t>(number);
+    parsed.type = REG_DWORD;
+    for (int shift = 0; shift < 32; shift += 8) {
+      parsed.data.push_back(static_cast<char>((dword >> shift) & 0xFF));
+    }
+    ok = true;
+  } else if (StartsWith(p, end, "hex")) {
+    p += 3;
+    std::uint64_t type = REG_BINARY;
+    if (p < end && *p == '(') {
+      const char* close = ParseHexNumber(p + 1, end, &type);
+      if (close == nullptr) {  // "hex():" reads as type 0.
+        type = 0;
+        close = p + 1;
+      }
+      p = StartsWith(close, end, ")") ? close + 1 : nullptr;
+    }
+    if (p != nullptr && p < end && *p == ':') {
+      parsed.type = static_cast<DWORD>(type);
+      ++p;
+      ok = true;
+      for (;;) {
+        p = SkipBlanks(p, end);
+        if (p == end) break;
+        if (*p == '\\' && p + 1 == end) {
+          Line line;
+          if (!more->Next(&line)) {
+            ok = false;
+            break;
+          }
+          p = line.begin;
+          end = line.end;
+          continue;
+        }
+        std::uint64_t byte;
+        const char* next = ParseHexNumber(p, end, &byte);
+        if (next == nullptr || byte > 0xFF) {
+          ok = false;
+          break;
+        }
+        parsed.data.push_back(static_cast<char>(byte));
+        p = SkipBlanks(next, end);
+        if (p < end && *p == ',')
+          ++p;
+        else if (p < end && *p != '\\') {
+          ok = false;
+          break;
+        }
+      }
+    }
+  }
+  if (value == nullptr) return;
+  if (!ok) parsed = Value{};
+  *value = std::move(parsed);
+}
+
+inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
+  return (hash ^ FoldCase(unit)) * 0x100000001B3ull;
+}
+
+std::uint64_t HashName(std::uint32_t parent, std::u16string_view name) {
+  std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
+  for (const char16_t unit : name) hash = HashStep(hash, unit);
+  return hash;
+}
+
+// Splits `path` at backslashes, skipping empty elements.
+class PathElements {
+ public:
+  explicit PathElements(std::u16string_view path) : rest_(path) {}
+
+  bool Next(std::u16string_view* element) {
+    while (!rest_.empty()) {
+      const std::size_t cut = rest_.find(u'\\');
+      *element = rest_.substr(0, cut);
+      rest_ = cut == std::u16string_view::npos ? std::u16string_view()
+                                               : rest_.substr(cut + 1);
+      if (!element->empty()) return true;
+    }
+    return false;
+  }
+
+  bool AtEnd() const {
+    return rest_.find_first_not_of(u'\\') == std::u16string_view::npos;
+  }
+
+ private:
+  std::u16string_view rest_;
+};
+
+}  // namespace
+
+bool Hive::Load(std::string text) {
+  *this = Hive();
+  text_ = std::move(text);
+  const char* const begin = text_.data();
+  const char* const end = begin + text_.size();
+  may_hold_nul_ = std::memchr(begin, '\0', text_.size()) != nullptr;
+
+  Lines lines(begin, end, may_hold_nul_);
+  Line line;
+  if (!lines.Next(&line) ||
+      std::string_view(line.begin, static_cast<std::size_t>(
+                                       line.end - line.begin)) != kHeader) {
+    return false;
+  }
+
+  keys_.push_back(Key{HashName(kNone, u""), kNone, 0, 0, kNone, kNone, kNone,
+                      kNone, false});
+  table_.assign(1024, kNone);
+
+  std::u16string name;
+  std::string_view arch;
+  for (;;) {
+    const char* line_start = lines.position();
+    if (!lines.Next(&line)) break;
+    const char* p = SkipBlanks(line.begin, line.end);
+    if (p == line.end) continue;
+    switch (*p) {
+      case '[':
+        CloseBody(line_start);
+        StartSection(p + 1, line.end);
+        if (current_ != kNone) {
+          bodies_.push_back(Body{
+              static_cast<std::size_t>(lines.position() - begin), 0, kNone});
+        }
+        break;
+      case '"':
+      case '@':
+        // Only a hex list that ends in a backslash reaches past its line.
+        if (current_ != kNone && line.end[-1] == '\\') {
+          if (const char* data = ParseValueName(p, line.end, &name)) {
+            ParseValueData(data, line.end, &lines, nullptr);
+          }
+        }
+        break;
+      case '#':
+        if (current_ != kNone) {
+          if (StartsWith(p, line.end, "#link")) keys_[current_].link = true;
+        } else if (StartsWith(p, line.end, "#arch=")) {
+          // An unknown or changed architecture stops the load here; what
+          // came before stays.
+          const std::string_view value(
+              p + 6, static_cast<std::size_t>(line.end - p - 6));
+          if ((value != "win32" && value != "win64") ||
+              (!arch.empty() && value != arch)) {
+            CloseBody(line_start);
+            return true;
+          }
+          arch = value;
+        }
+        break;
+      default:
+        break;  // Comments and unknown lines are skipped.
+    }
+  }
+  CloseBody(end);
+  return true;
+}
+
+void Hive::CloseBody(const char* end) {
+  if (current_ == kNone) return;
+  Body& body = bodies_.back();
+  body.end = static_cast<std::size_t>(end - text_.data());
+  const auto index = static_cast<std::uint32_t>(bodies_.size() - 1);
+  Key& key = keys_[current_];
+  if (key.first_body == kNone) {
+    key.first_body = index;
+  } else {
+    bodies_[key.last_body].next = index;
+  }
+  key.last_body = index;
+  current_ = kNone;
+}
+
+void Hive::StartSection(const char* name, const char* end) {
+  current_ = kNone;
+  scratch_.clear();
+  if (ParseString(name, end, ']', &scratch_) == nullptr) return;
+
+  // Creates the keys along the path.  Links on the way lead to their
+  // targets; a failing element drops the section, but keys made before it
+  // stay.
+  std::uint32_t key = kRoot;
+  PathElements elements(scratch_);
+  std::u16string_view element;
+  while (elements.Next(&element)) {
+    if (element.size() > kMaxNameUnits) return;
+    const std::uint64_t hash = HashName(key, element);
+    std::uint32_t child = FindChild(key, element, hash);
+    if (child == kNone) {
+      child = AddChild(key, element, hash);
+    } else if (keys_[child].link && !elements.AtEnd()) {
+      int budget = kMaxLinks;
+      if (FollowLink(child, &budget, &child) != ERROR_SUCCESS) return;
+    }
+    key = child;
+  }
+  current_ = key;
+}
+
+std::uint32_t Hive::FindChild(std::uint32_t parent, std::u16string_view name,
+                              std::uint64_t hash) const {
+  const std::size_t mask = table_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t index = table_[slot];
+    if (index == kNone) return kNone;
+    const Key& key = keys_[index];
+    if (key.hash == hash && key.parent == parent &&
+        EqualFolded(Name(index), name)) {
+      return index;
+    }
+  }
+}
+
+std::uint32_t Hive::AddChild(std::uint32_t parent, std::u16string_view name,
+                             std::uint64_t hash) {
+  const auto index = static_cast<std::uint32_t>(keys_.size());
+  keys_.push_back(Key{hash, parent, static_cast<std::uint32_t>(names_.size()),
+                      static_cast<std::uint32_t>(name.size()), kNone,
+                      keys_[parent].first_child, kNone, kNone, false});
+  keys_[parent].first_child = index;
+  names_.append(name);
+  if (keys_.size() * 2 > table_.size()) {
+    GrowTable();
+  } else {
+    const std::size_t mask = table_.size() - 1;
+    std::size_t slot = hash & mask;
+    while (table_[slot] != kNone) slot = (slot + 1) & mask;
+    table_[slot] = index;
+  }
+  return index;
+}
+
+void Hive::GrowTable() {
+  table_.assign(table_.size() * 2, kNone);
+  const std::size_t mask = table_.size() - 1;
+  for (std::uint32_t index = 1; index < keys_.size(); ++index) {
+    std::size_t slot = keys_[index].hash & mask;
+    while (table_[slot] != kNone) slot = (slot + 1) & mask;
+    table_[slot] = index;
+  }
+}
+
+LONG Hive::FollowLink(std::uint32_t link, int* budget,
+                      std::uint32_t* target) const {
+  if (--*budget < 0) return ERROR_INVALID_PARAMETER;
+  Value value;
+  if (!FindValue(link, u"SymbolicLinkValue", &value)) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  std::u16string path;
+  for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+    path.push_back(static_cast<char16_t>(
+        static_cast<unsigned char>(value.data[i]) |
+        static_cast<unsigned char>(value.data[i + 1]) << 8));
+  }
+  // Only targets in the machine hive are found in system.reg.
+  constexpr std::u16string_view kMachine = u"\\registry\\machine";
+  if (path.size() < kMachine.size() ||
+      !EqualFolded(std::u16string_view(path).substr(0, kMachine.size()),
+                   kMachine) ||
+      (path.size() > kMachine.size() && path[kMachine.size()] != u'\\')) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  return Walk(kRoot, std::u16string_view(path).substr(kMachine.size()), true,
+              budget, target);
+}
+
+LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
+                int* budget, std::uint32_t* result) const {
+  std::uint32_t key = from;
+  PathElements elements(path);
+  std::u16string_view element;
+  while (elements.Next(&element)) {
+    key = FindChild(key, element, HashName(key, element));
+    if (key == kNone) return ERROR_FILE_NOT_FOUND;
+    if (keys_[key].link && (follow_last || !elements.AtEnd())) {
+      const LONG status = FollowLink(key, budget, &key);
+      if (status != ERROR_SUCCESS) return status;
+    }
+  }
+  *result = key;
+  return ERROR_SUCCESS;
+}
+
+LONG Hive::Open(std::uint32_t key, std::u16string_view path,
+                std::uint32_t* result) const {
+  int budget = kMaxLinks;
+  return Walk(key, path, true, &budget, result);
+}
+
+const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
+  auto [it, inserted] = subkeys_.try_emplace(key);
+  std::vector<std::uint32_t>& subkeys = it->second;
+  if (inserted) {
+    for (std::uint32_t child = keys_[key].first_child; child != kNone;
+         child = keys_[child].next_sibling) {
+      subkeys.push_back(child);
+    }
+    std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
+    std::stable_sort(subkeys.begin(), subkeys.end(),
+                     [this](std::uint32_t a, std::uint32_t b) {
+                       return CompareFolded(Name(a), Name(b)) < 0;
+                     });
+  }
+  return subkeys;
+}
+
+std::u16string_view Hive::Name(std::uint32_t key) const {
+  return std::u16string_view(names_).substr(keys_[key].name_begin,
+                                            keys_[key].name_size);
+}
+
+template <typename Visit>
+void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
+  for (std::uint32_t b = keys_[key].first_body; b != kNone;
+       b = bodies_[b].next) {
+    Lines lines(text_.data() + bodies_[b].begin, text_.data() + bodies_[b].end,
+                may_hold_nul_);
+    Line line;
+    while (lines.Next(&line)) {
+      const char* p = SkipBlanks(line.begin, line.end);
+      if (p != line.end) visit(p, line.end, &lines);
+    }
+  }
+}
+
+std::uint64_t Hive::LastWriteTime(std::uint32_t key) const {
+  std::uint64_t time = 0;
+  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
+    if (StartsWith(p, end, "#time=")) {
+      ParseHexNumber(p + 6, end, &time);
+    } else if ((*p == '"' || *p == '@') && end[-1] == '\\') {
+      std::u16string name;
+      if (const char* data = ParseValueName(p, end, &name)) {
+        ParseValueData(data, end, more, nullptr);
+      }
+    }
+  });
+  return time;
+}
+
+std::u16string Hive::ClassName(std::uint32_t key) const {
+  std::u16string class_name;
+  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
+    if (StartsWith(p, end, "#class=\"")) {
+      std::u16string text;
+      if (ParseString(p + 8, end, '"', &text) != nullptr) class_name = text;
+    } else if ((*p == '"' || *p == '@') && end[-1] == '\\') {
+      std::u16string name;
+      if (const char* data = ParseValueName(p, end, &name)) {
+        ParseValueData(data, end, more, nullptr);
+      }
+    }
+  });
+  return class_name;
+}
+
+bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
+                     Value* value) const {
+  bool found = false;
+  std::u16string line_name;
+  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
+    if (*p != '"' && *p != '@') return;
+    const char* data = ParseValueName(p, end, &line_name);
+    if (data == nullptr) return;
+    // A later line for the same name replaces the value.
+    if (EqualFolded(line_name, name)) {
+      ParseValueData(data, end, more, value);
+      found = true;
+    } else if (end[-1] == '\\') {
+      ParseValueData(data, end, more, nullptr);
+    }
+  });
+  return found;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDFFF) {
+      if (cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+      } else {
+        cp = 0xFFFD;
+      }
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      out.push_back(static_cast<char16_t>(*p++));
+    } else {
+      p = DecodeUtf8(p, end, &out, true);
+    }
+  }
+  return out;
+}
+
+}  // namespace registry

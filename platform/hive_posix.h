@@ -1,0 +1,119 @@
+// An in-memory image of a Wine prefix's system.reg, answering as Wine's
+// server would for the same file: the key tree with Wine's name folding,
+// ordering, links and damage handling.  Value data stays as text in the
+// file's bytes and is parsed only when a value is asked for.
+
+#ifndef PLATFORM_HIVE_POSIX_H_
+#define PLATFORM_HIVE_POSIX_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace registry {
+
+// A value as Wine stores it: its type and its bytes (UTF-16LE for strings).
+struct Value {
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+class Hive {
+ public:
+  static constexpr std::uint32_t kRoot = 0;  // HKEY_LOCAL_MACHINE itself.
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+
+  // Reads a whole system.reg.  Returns false, leaving the hive without any
+  // key, when the first line is not Wine's version 2 header: Wine then
+  // refuses the whole file.  Damaged lines after it are handled as Wine
+  // handles them; nothing in `text` can make the reader fail otherwise.
+  bool Load(std::string text);
+
+  // Finds `path` below `key`.  Elements are separated by backslashes; empty
+  // elements are ignored, so "" names `key` itself.  Every link on the way,
+  // the last element's included, is followed.  Returns ERROR_SUCCESS,
+  // ERROR_FILE_NOT_FOUND, or ERROR_INVALID_PARAMETER for a chain of more
+  // than 32 links (a cycle among them).
+  LONG Open(std::uint32_t key, std::u16string_view path,
+            std::uint32_t* result) const;
+
+  // The direct subkeys of `key` in Wine's enumeration order.
+  const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
+
+  std::u16string_view Name(std::uint32_t key) const;
+
+  // The key's "#time=" stamp as a FILETIME count, 0 when it has none.
+  std::uint64_t LastWriteTime(std::uint32_t key) const;
+
+  // The key's "#class=" string, empty when it has none.
+  std::u16string ClassName(std::uint32_t key) const;
+
+  // Looks `name` up among the key's values, case-insensitively.
+  bool FindValue(std::uint32_t key, std::u16string_view name,
+                 Value* value) const;
+
+  std::size_t key_count() const { return keys_.size(); }
+
+ private:
+  struct Key {
+    std::uint64_t hash;
+    std::uint32_t parent;
+    std::uint32_t name_begin;  // Offset into names_.
+    std::uint32_t name_size;
+    std::uint32_t first_child;  // Most recently created first.
+    std::uint32_t next_sibling;
+    std::uint32_t first_body;  // The key's sections, in file order.
+    std::uint32_t last_body;
+    bool link;
+  };
+
+  // The lines of one section of the key, after its header line.
+  struct Body {
+    std::size_t begin;
+    std::size_t end;
+    std::uint32_t next;
+  };
+
+  void StartSection(const char* name, const char* end);
+  void CloseBody(const char* end);
+  std::uint32_t FindChild(std::uint32_t parent, std::u16string_view name,
+                          std::uint64_t hash) const;
+  std::uint32_t AddChild(std::uint32_t parent, std::u16string_view name,
+                         std::uint64_t hash);
+  void GrowTable();
+  LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) const;
+  LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
+            int* budget, std::uint32_t* result) const;
+  // Calls `visit(begin, end)` with every line of the key's sections, a hex
+  // value's continuation lines joined to their value line.
+  template <typename Visit>
+  void ForEachLine(std::uint32_t key, Visit visit) const;
+
+  std::string text_;
+  bool may_hold_nul_ = false;
+  std::vector<Key> keys_;
+  std::vector<Body> bodies_;
+  std::u16string names_;
+  std::vector<std::uint32_t> table_;  // Open addressing over keys_.
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
+
+  // Loading state.
+  std::uint32_t current_ = kNone;  // Key whose section is being read.
+  std::u16string scratch_;
+};
+
+// UTF-16 to the ANSI code page, which is UTF-8 here; a lone surrogate
+// becomes U+FFFD, as Windows converts it.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// The ANSI code page to UTF-16; an invalid sequence becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+
+}  // namespace registry
+
+#endif  // PLATFORM_HIVE_POSIX_H_

@@ -1,0 +1,236 @@
+// Stands in for advapi32's ANSI registry calls.  HKEY_LOCAL_MACHINE is the
+// Wine prefix's system.reg ($WINEPREFIX, else $HOME/.wine), read once and
+// never written; the ANSI code page is UTF-8.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "platform/hive_posix.h"
+#include "platform/registry_testing.h"
+#include "platform/win32.h"
+
+namespace {
+
+enum class HiveState { kUnread, kLoaded, kMissing };
+
+struct Registry {
+  HiveState state = HiveState::kUnread;
+  registry::Hive hive;
+  // Open handles and the keys they stand for.  Handle values are never
+  // reused, so a stale handle cannot reach another key.
+  std::unordered_map<std::uintptr_t, std::uint32_t> handles;
+  std::uintptr_t last_handle = 0;
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+std::string HivePath() {
+  if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) {
+    return std::string(prefix) + "/system.reg";
+  }
+  std::string home;
+  if (const char* env = std::getenv("HOME"); env && *env) {
+    home = env;
+  } else if (const passwd* user = getpwuid(getuid())) {
+    home = user->pw_dir;
+  }
+  return home + "/.wine/system.reg";
+}
+
+// Reads a regular file whole; anything else (a directory, a device) is no
+// hive.
+bool ReadFile(const std::string& path, std::string* text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (ok) {
+    text->resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t used = 0;
+    for (;;) {
+      if (used == text->size()) text->resize(text->size() * 2);
+      const ssize_t n = read(fd, text->data() + used, text->size() - used);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = n == 0;
+        break;
+      }
+      used += static_cast<std::size_t>(n);
+    }
+    text->resize(used);
+  }
+  close(fd);
+  return ok;
+}
+
+// Finds the key behind `handle`, reading the hive on first use of
+// HKEY_LOCAL_MACHINE.
+LONG KeyOf(HKEY handle, std::uint32_t* key) {
+  Registry& registry = TheRegistry();
+  if (handle == HKEY_LOCAL_MACHINE) {
+    if (registry.state == HiveState::kUnread) {
+      std::string text;
+      registry.state =
+          ReadFile(HivePath(), &text) && registry.hive.Load(std::move(text))
+              ? HiveState::kLoaded
+              : HiveState::kMissing;
+    }
+    if (registry.state == HiveState::kMissing) return ERROR_FILE_NOT_FOUND;
+    *key = registry::Hive::kRoot;
+    return ERROR_SUCCESS;
+  }
+  const auto it =
+      registry.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (it == registry.handles.end()) return ERROR_INVALID_HANDLE;
+  *key = it->second;
+  return ERROR_SUCCESS;
+}
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  std::uint32_t parent;
+  if (const LONG status = KeyOf(key, &parent); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (sub_key != nullptr && sub_key[0] == '\\') return ERROR_BAD_PATHNAME;
+  Registry& registry = TheRegistry();
+  std::uint32_t found;
+  const LONG status = registry.hive.Open(
+      parent, registry::Utf8ToUtf16(sub_key ? sub_key : ""), &found);
+  if (status != ERROR_SUCCESS) return status;
+  // Multiples of four, like Windows handles, so no value collides with the
+  // predefined HKEY_LOCAL_MACHINE.
+  registry.last_handle += 4;
+  registry.handles.emplace(registry.last_handle, found);
+  *result = reinterpret_cast<HKEY>(registry.last_handle);
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
+                   LPDWORD reserved, LPSTR class_name, LPDWORD class_size,
+                   PFILETIME last_write_time) {
+  if (name == nullptr || name_size == nullptr || reserved != nullptr ||
+      (class_name != nullptr && class_size == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::uint32_t parent;
+  if (const LONG status = KeyOf(key, &parent); status != ERROR_SUCCESS) {
+    return status;
+  }
+  registry::Hive& hive = TheRegistry().hive;
+  const std::vector<std::uint32_t>& subkeys = hive.Subkeys(parent);
+  if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
+  const std::uint32_t child = subkeys[index];
+
+  // When either buffer is too small nothing is written.
+  const std::string text = registry::Utf16ToUtf8(hive.Name(child));
+  std::string class_text;
+  if (class_name != nullptr) {
+    class_text = registry::Utf16ToUtf8(hive.ClassName(child));
+  }
+  if (text.size() + 1 > *name_size ||
+      (class_name != nullptr && class_text.size() + 1 > *class_size)) {
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(name, text.c_str(), text.size() + 1);
+  *name_size = static_cast<DWORD>(text.size());
+  if (class_name != nullptr) {
+    std::memcpy(class_name, class_text.c_str(), class_text.size() + 1);
+    *class_size = static_cast<DWORD>(class_text.size());
+  }
+  if (last_write_time != nullptr) {
+    const std::uint64_t time = hive.LastWriteTime(child);
+    last_write_time->dwLowDateTime = static_cast<DWORD>(time);
+    last_write_time->dwHighDateTime = static_cast<DWORD>(time >> 32);
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
+                      LPDWORD type, LPBYTE data, LPDWORD data_size) {
+  if (reserved != nullptr || (data != nullptr && data_size == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::uint32_t index;
+  if (const LONG status = KeyOf(key, &index); status != ERROR_SUCCESS) {
+    return status;
+  }
+  registry::Value value;
+  if (!TheRegistry().hive.FindValue(
+          index, registry::Utf8ToUtf16(value_name ? value_name : ""), &value)) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+
+  // Strings reach the caller in the ANSI code page: every UTF-16 unit of the
+  // data, embedded and trailing NULs included, an odd last byte dropped.
+  std::string bytes;
+  if (IsStringType(value.type)) {
+    std::u16string units(value.data.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      units[i] = static_cast<char16_t>(
+          static_cast<unsigned char>(value.data[2 * i]) |
+          static_cast<unsigned char>(value.data[2 * i + 1]) << 8);
+    }
+    bytes = registry::Utf16ToUtf8(units);
+  } else {
+    bytes = std::move(value.data);
+  }
+
+  if (type != nullptr) *type = value.type;
+  if (data != nullptr) {
+    if (bytes.size() > *data_size) {
+      *data_size = static_cast<DWORD>(bytes.size());
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(data, bytes.data(), bytes.size());
+    // A string without its terminator gets one when there is room.
+    if (IsStringType(value.type) && !bytes.empty() &&
+        bytes.size() < *data_size && bytes.back() != '\0') {
+      data[bytes.size()] = 0;
+    }
+  }
+  if (data_size != nullptr) *data_size = static_cast<DWORD>(bytes.size());
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+  return TheRegistry().handles.erase(reinterpret_cast<std::uintptr_t>(key)) == 1
+             ? ERROR_SUCCESS
+             : ERROR_INVALID_HANDLE;
+}
+
+bool ResetRegistryForTesting() {
+  Registry& registry = TheRegistry();
+  if (!registry.handles.empty()) return false;
+  registry.state = HiveState::kUnread;
+  registry.hive = registry::Hive();
+  return true;
+}
+
+bool LoadRegistryForTesting(const char* data, std::size_t size) {
+  Registry& registry = TheRegistry();
+  if (!registry.handles.empty()) return false;
+  registry.state = registry.hive.Load(std::string(data, size))
+                       ? HiveState::kLoaded
+                       : HiveState::kMissing;
+  return true;
+}
