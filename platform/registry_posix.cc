@@ -28,6 +28,9 @@ struct Registry {
   // reused, so a stale handle cannot reach another key.
   std::unordered_map<std::uintptr_t, std::uint32_t> handles;
   std::uintptr_t last_handle = 0;
+  // An injected enumeration failure, for tests.
+  DWORD failing_index = UINT32_MAX;
+  LONG failing_status = ERROR_SUCCESS;
 };
 
 Registry& TheRegistry() {
@@ -135,7 +138,9 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
   if (const LONG status = KeyOf(key, &parent); status != ERROR_SUCCESS) {
     return status;
   }
-  registry::Hive& hive = TheRegistry().hive;
+  Registry& registry = TheRegistry();
+  if (index == registry.failing_index) return registry.failing_status;
+  registry::Hive& hive = registry.hive;
   const std::vector<std::uint32_t>& subkeys = hive.Subkeys(parent);
   if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
   const std::uint32_t child = subkeys[index];
@@ -223,6 +228,7 @@ bool ResetRegistryForTesting() {
   if (!registry.handles.empty()) return false;
   registry.state = HiveState::kUnread;
   registry.hive = registry::Hive();
+  registry.failing_index = UINT32_MAX;
   return true;
 }
 
@@ -233,4 +239,10 @@ bool LoadRegistryForTesting(const char* data, std::size_t size) {
                        ? HiveState::kLoaded
                        : HiveState::kMissing;
   return true;
+}
+
+void FailEnumerationForTesting(unsigned long index, long status) {
+  Registry& registry = TheRegistry();
+  registry.failing_index = static_cast<DWORD>(index);
+  registry.failing_status = static_cast<LONG>(status);
 }

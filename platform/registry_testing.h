@@ -16,4 +16,8 @@ bool ResetRegistryForTesting();
 // Returns false, changing nothing, while any key handle is open.
 bool LoadRegistryForTesting(const char* data, std::size_t size);
 
+// Makes RegEnumKeyExA answer `status` for `index`, leaving its buffers
+// untouched, as it does for a name that does not fit.  Reset clears it.
+void FailEnumerationForTesting(unsigned long index, long status);
+
 #endif  // PLATFORM_REGISTRY_TESTING_H_

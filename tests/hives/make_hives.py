@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Writes the hand-made system.reg files of tests/hives: well-formed corners
+of Wine's format and the damage a hand-edited or truncated file can carry.
+Their expected outputs come from Wine itself (record_wine.sh), never from
+our own build."""
+
+import os
+
+U = rb'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+HDR = (b'WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n'
+       b'\n#arch=win64\n\n')
+
+
+def sec(name, body=b'', stamp=b' 1796626833'):
+    path = U + (b'\\\\' + name if name else b'')
+    return b'[' + path + b']' + stamp + b'\n#time=1dd8618a76bb28a\n' + body + b'\n'
+
+
+def dn(text):
+    return b'"DisplayName"="' + text + b'"\n'
+
+
+def hex_units(text):
+    return b','.join(b'%02x,00' % c for c in text)
+
+
+CASES = {
+    # Well-formed corners.
+    'basic': sec(b'B', dn(b'beta')) + sec(b'a', dn(b'Alpha')),
+    'no_timestamp': sec(b'x', dn(b'No stamp'), stamp=b''),
+    'escapes': sec(b'e1', dn(rb'q\"x\\y\101\x41\x00e9\xe9g\0017')) +
+               sec(b'e2', dn(rb'\xd83d\xde00 pair \xd800 lone \xde00\xd83d reversed')),
+    'escape_corners': sec(b'e', dn(rb'a\xg b\x0after \400 \777 \q \[')),
+    'value_types': sec(b't1', b'"DisplayName"=str(2):"%ProgramFiles%\\\\App"\n') +
+                   sec(b't2', b'"DisplayName"=str(7):"one\\0two\\0"\n') +
+                   sec(b't3', b'"DisplayName"=dword:00414243\n') +
+                   sec(b't4', b'"DisplayName"=hex:57,58,59,5a\n') +
+                   sec(b't5', b'"DisplayName"=hex(1):61,00,62,00,63\n') +
+                   sec(b't6', b'"DisplayName"=hex(1):\n') +
+                   sec(b't7', b'"DisplayName"=hex(2):45,00,78,00\n') +
+                   sec(b't8', b'"DisplayName"=hex(ffffffff):46,47,00,48\n'),
+    'no_stale_names': sec(b'a1', dn(b'A Long Normal Name')) +
+                      sec(b'a2', b'"DisplayName"=hex(1):\n') +
+                      sec(b'a3', b'"DisplayName"=hex(1):4e,00,6f,00\n') +
+                      sec(b'a4', b'"DisplayName"=hex:\n') +
+                      sec(b'a5', b'"DisplayName"=hex:00,41\n'),
+    'malformed_values': sec(b'm1', b'"DisplayName"="unterminated\n') +
+                        sec(b'm2', b'"DisplayName"=sz:"x"\n') +
+                        sec(b'm3', b'"DisplayName"=hex:zz\n') +
+                        sec(b'm4', b'"DisplayName="x\n') +
+                        sec(b'm5', b'"DisplayName"=str(1):"x"\n') +
+                        sec(b'm6', b'"DisplayName"=hex:100\n') +
+                        sec(b'm7', dn(b'good') + b'"DisplayName"=hex:zz\n') +
+                        sec(b'm8', b'"DisplayName"=dword:junk\n'),
+    'accepted_forms': sec(b'f1', b'"DisplayName"=str:"str form"\n') +
+                      sec(b'f2', b'  "DisplayName" \t= "spaced"\n') +
+                      sec(b'f3', b'"DisplayName"=hex( 1):41,00\n') +
+                      sec(b'f4', b'"DisplayName"=hex(0x1):42,00\n') +
+                      sec(b'f5', b'"DisplayName"=hex(1):43 , 00\n') +
+                      sec(b'f6', b'"DisplayName"=hex(1):0x44,0\n') +
+                      sec(b'f7', b'"DisplayName"="after" junk\n') +
+                      sec(b'f8', b'"displayname"="lower case name"\n') +
+                      sec(b'f9', b'"DisplayName"=hex(-1):49,00\n'),
+    'continuations': sec(b'c1', b'"DisplayName"=hex(1):41,00,\\\n  42,00\n') +
+                     sec(b'c2', b'"DisplayName"=hex(1):43,00\\\n  44,00\n') +
+                     sec(b'c3', b'"DisplayName"=hex(1):45,00,\\\n\n"Other"=dword:1\n') +
+                     sec(b'c4', b'"DisplayName"=hex(1):46,00,\\\n[' + U +
+                         b'\\\\c5] 1\n' + dn(b'eaten section')),
+    'duplicate_sections': sec(b'd', dn(b'first') + b'"Other"="o"\n') +
+                          sec(b'x', dn(b'x')) + sec(b'D', b'"DISPLAYNAME"="second"\n'),
+    'unsorted_sections': sec(b'zeta', dn(b'Foo')) + sec(b'_x', dn(b'FOO')) +
+                         sec(b'10', dn(b'foo')) + sec(b'9', dn(b'fOO')) +
+                         sec(b'\\[', dn(b'FoO')) + sec(b'A', dn(b'Foo')) +
+                         sec(b'`', dn(b'FOo')) + sec(b'^', dn(b'foO')),
+    'implicit_keys': sec(b'implicit\\\\sub', dn(b'only below')) + sec(b'has', dn(b'has')),
+    'crlf_line_ends': (HDR + sec(b'r1', dn(b'crlf')) + sec(b'r2', dn(b'two'))
+                       ).replace(b'\n', b'\r\n'),
+    'nul_bytes': sec(b'n1', dn(b'before\x00after')) +
+                 sec(b'n2', b'"Display\x00Name"="x"\n' + dn(b'n2')) +
+                 sec(b'n3\x00junk', dn(b'n3')),
+    'raw_utf8': sec(b'u1', dn(b'caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80')) +
+                sec(b'u2', dn(b'bad\xffx\xe9A\xc0\x80z\xed\xa0\x80w\xf4\x90\x80\x80v')) +
+                sec(b'u\xc3\xa9', dn(b'key with e acute')) +
+                sec(b'u4', dn(b'escaped \\\xc3\xa9')),
+    'key_names': sec(rb'Key \[Brackets\]', dn(b'brackets')) +
+                 sec(rb'Cl\xe9\x65e5\xd83d\xde00', dn(b'unicode key')) +
+                 sec(rb'lone\xd800', dn(b'lone surrogate key is unopenable')) +
+                 sec(b'quote"key', dn(b'quote key')),
+    'nul_in_key_names': sec(rb'has\0nul', dn(b'hidden behind has')) +
+                        sec(b'has', dn(b'plain has')) + sec(rb'\0lead', dn(b'leading nul')),
+    'name_length_limit': sec(b'L1', dn(b'x' * 1022)) + sec(b'L2', dn(b'y' * 1023)) +
+                         sec(b'L3', b'"DisplayName"=hex(1):' + hex_units(b'z' * 1023) + b'\n') +
+                         sec(b'L4', b'"DisplayName"=hex(1):' + hex_units(b'w' * 1024) + b'\n'),
+    'key_name_limit': sec(b'k' * 256, dn(b'256 units')) + sec(b'j' * 257, dn(b'257 units')) +
+                      sec(b'\xc3\xa9' * 257, dn(b'257 non-ASCII units')) +
+                      sec(rb'\xd83d\xde00' * 128, dn(b'128 pairs')) + sec(b'ok', dn(b'ok')),
+    'wow6432node': sec(b'n', dn(b'native')) +
+                   b'[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion'
+                   b'\\\\Uninstall\\\\w] 1\n' + dn(b'32-bit view') + b'\n',
+    'empty_uninstall': sec(b''),
+    'links': sec(b'l1', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                 hex_units(b'\\Registry\\Machine\\Software\\Target') + b'\n') +
+             sec(b'l2', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                 hex_units(b'\\Registry\\Machine\\Software\\Missing') + b'\n') +
+             sec(b'l3', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                 hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\') + b'\\l3') + b'\n') +
+             sec(b'l4', b'#linkXYZ\n"SymbolicLinkValue"=hex(6):' +
+                 hex_units(b'\\REGISTRY\\MACHINE\\Software\\\\Target\\') + b'\n') +
+             sec(b'l5', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                 hex_units(b'\\Registry\\\\Machine\\Software\\Target') + b'\n') +
+             b'[Software\\\\Target] 1\n' + dn(b'link target') + b'\n',
+    'values_outside_sections': dn(b'before any section') + sec(b'v', dn(b'v')) +
+                               b'[unterminated section\n' + dn(b'dropped') + sec(b'w', dn(b'w')),
+    'arch_stops_loading': sec(b'b', dn(b'before')) + b'#arch=win99\n' + sec(b'a', dn(b'after')),
+    'comments_and_junk': b'; comment\nrandom junk line\n' + sec(b'j', b'; inside\n' + dn(b'kept')),
+    'deep_path': sec(b'\\\\'.join([b'a'] * 10000), dn(b'very deep')) + sec(b'shallow', dn(b'shallow')),
+    'long_line': sec(b'big', dn(b'b' * (1 << 20))) + sec(b'small', dn(b'small')),
+    # Files that are no hive at all.
+    'empty_file': None,
+    'header_only': b'WINE REGISTRY Version 2\n',
+    'no_header': sec(b'a', dn(b'A')),
+    'version_1': HDR.replace(b'Version 2', b'Version 1') + sec(b'a', dn(b'A')),
+    'header_with_junk': HDR.replace(b'Version 2', b'Version 2x') + sec(b'a', dn(b'A')),
+    'indented_header': b' ' + HDR + sec(b'a', dn(b'A')),
+    'binary_garbage': bytes((i * 167 + 13) % 256 for i in range(4096)),
+}
+
+# A file cut short in the middle of things: each keeps what came before.
+FULL = HDR + sec(b'first', dn(b'first')) + sec(b'second', dn(rb'sec\x00e9nd') +
+                                                  b'"Bin"=hex:01,02,\\\n  03\n')
+for name, marker in [('truncated_in_header', b'[Software\\\\Micro'),
+                     ('truncated_in_string', b'"sec'),
+                     ('truncated_in_escape', rb'sec\x00'),
+                     ('truncated_in_continuation', b',\\\n')]:
+    cut = FULL.rindex(marker) + len(marker)
+    CASES[name] = FULL[:cut]
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    for name, body in CASES.items():
+        if body is None:
+            data = b''
+        elif body.startswith(b'WINE') or name in (
+                'no_header', 'indented_header', 'binary_garbage') or name.startswith('truncated'):
+            data = body
+        else:
+            data = HDR + body
+        with open(os.path.join(here, name + '.reg'), 'wb') as f:
+            f.write(data)
+    print(len(CASES), 'hives')
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,181 @@
+// The program as a process: its exact output bytes and exit status.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/run_program.h"
+#include "tests/temp_prefix.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCannotOpen =
+    "Cannot open HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+    "Uninstall\r\n";
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+std::string Section(const std::string& subkey, const std::string& body) {
+  return "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall" +
+         (subkey.empty() ? "" : "\\\\" + subkey) + "] 1\n" + body + "\n";
+}
+
+const std::string kHeader = "WINE REGISTRY Version 2\n#arch=win64\n\n";
+
+Outcome RunIn(const std::string& program, const TempPrefix& prefix,
+              Stdout destination = Stdout::kCaptured,
+              std::vector<std::string> args = {}) {
+  args.insert(args.begin(), program);
+  return RunProgram(args, {{"WINEPREFIX", prefix.path().string()}},
+                    destination);
+}
+
+// Each hive in tests/hives against what the Windows build printed for it
+// under Wine (NAME.expected: "status N", then the output bytes).
+TEST(ProgramTest, ListsEveryRecordedHiveAsWineDoes) {
+  int cases = 0;
+  for (const auto& entry : fs::directory_iterator(LSINSTALLED_HIVES)) {
+    if (entry.path().extension() != ".reg") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    TempPrefix prefix;
+    fs::copy_file(entry.path(), prefix.hive());
+    const Outcome outcome = RunIn(LSINSTALLED_EXE, prefix);
+    std::string expected =
+        ReadAll(fs::path(entry.path()).replace_extension(".expected"));
+    const std::size_t newline = expected.find('\n');
+    ASSERT_NE(newline, std::string::npos);
+    EXPECT_EQ("status " + std::to_string(outcome.status),
+              expected.substr(0, newline));
+    EXPECT_EQ(outcome.out, expected.substr(newline + 1));
+    EXPECT_EQ(outcome.err, "");
+    // The prefix's file is only ever read.
+    EXPECT_EQ(ReadAll(prefix.hive()), ReadAll(entry.path()));
+    ++cases;
+  }
+  EXPECT_GE(cases, 30);
+}
+
+TEST(ProgramTest, IgnoresArgumentsAndNeverWritesTheHive) {
+  TempPrefix prefix;
+  prefix.WriteHive(kHeader + Section("b", "\"DisplayName\"=\"Beta\"\n") +
+                   Section("a", "\"DisplayName\"=\"Alpha\"\n"));
+  const fs::file_time_type written = fs::last_write_time(prefix.hive());
+  const std::string bytes = ReadAll(prefix.hive());
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--help"}, {"-v", "x", ""}}) {
+    const Outcome outcome =
+        RunIn(LSINSTALLED_EXE, prefix, Stdout::kCaptured, args);
+    EXPECT_EQ(outcome.out, "Alpha\r\nBeta\r\n2 items\r\n");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+  }
+  EXPECT_EQ(fs::last_write_time(prefix.hive()), written);
+  EXPECT_EQ(ReadAll(prefix.hive()), bytes);
+}
+
+TEST(ProgramTest, ReportsARegistryItCannotOpen) {
+  TempPrefix prefix;
+  // No system.reg at all.
+  Outcome outcome = RunIn(LSINSTALLED_EXE, prefix);
+  EXPECT_EQ(outcome.out, kCannotOpen);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "");
+
+  // A hive without the Uninstall key, and a directory in the file's place.
+  prefix.WriteHive(kHeader + "[Software\\\\Other] 1\n\"A\"=\"B\"\n");
+  EXPECT_EQ(RunIn(LSINSTALLED_EXE, prefix).out, kCannotOpen);
+  fs::remove(prefix.hive());
+  fs::create_directory(prefix.hive());
+  EXPECT_EQ(RunIn(LSINSTALLED_EXE, prefix).out, kCannotOpen);
+
+  // WINEPREFIX naming nothing.
+  outcome = RunProgram({LSINSTALLED_EXE},
+                       {{"WINEPREFIX", (prefix.path() / "none").string()}});
+  EXPECT_EQ(outcome.out, kCannotOpen);
+  EXPECT_EQ(outcome.status, 1);
+}
+
+TEST(ProgramTest, ReadsHomeWinePrefixWithoutWineprefix) {
+  TempPrefix home;
+  fs::create_directory(home.path() / ".wine");
+  std::ofstream(home.path() / ".wine" / "system.reg")
+      << kHeader + Section("", "");
+  for (const char* empty_or_unset : {"", "unset"}) {
+    std::map<std::string, std::optional<std::string>> env = {
+        {"HOME", home.path().string()}, {"WINEPREFIX", std::nullopt}};
+    if (*empty_or_unset == '\0') env["WINEPREFIX"] = "";
+    const Outcome outcome = RunProgram({LSINSTALLED_EXE}, env);
+    EXPECT_EQ(outcome.out, "0 items\r\n") << empty_or_unset;
+    EXPECT_EQ(outcome.status, 0);
+  }
+}
+
+TEST(ProgramTest, ReportsAHiveItMayNotRead) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as an unprivileged user";
+  }
+  TempPrefix prefix;
+  prefix.WriteHive(kHeader + Section("", ""));
+  fs::permissions(prefix.path(), fs::perms::owner_all | fs::perms::others_exec);
+  fs::permissions(prefix.hive(), fs::perms::owner_read);
+  const Outcome outcome =
+      RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                  "--clear-groups", LSINSTALLED_EXE},
+                 {{"WINEPREFIX", prefix.path().string()}});
+  EXPECT_EQ(outcome.out, kCannotOpen);
+  EXPECT_EQ(outcome.status, 1);
+}
+
+TEST(ProgramTest, FailedOutputEndsWithStatusTwo) {
+  TempPrefix prefix;
+  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n"));
+  // A full device, a closed descriptor, and a reader that went away: no
+  // crash and no signal, but a failure reported as one.
+  for (Stdout destination :
+       {Stdout::kFull, Stdout::kClosed, Stdout::kReaderGone}) {
+    const Outcome outcome = RunIn(LSINSTALLED_EXE, prefix, destination);
+    EXPECT_EQ(outcome.status, 2) << static_cast<int>(destination);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+// Builds of the program with a fault injected at start-up.
+TEST(ProgramTest, ReportsComThatFailsToStart) {
+  TempPrefix prefix;
+  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n"));
+  // The test COM aborts if uninitialized after failing.
+  const Outcome outcome = RunIn(LSINSTALLED_COM_FAILS_EXE, prefix);
+  EXPECT_EQ(outcome.out, "Failed to initialize COM runtime\r\n");
+  EXPECT_EQ(outcome.status, 1);
+}
+
+TEST(ProgramTest, RunsNormallyWithComAlreadyInitialized) {
+  TempPrefix prefix;
+  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n"));
+  const Outcome outcome = RunIn(LSINSTALLED_COM_STARTED_EXE, prefix);
+  EXPECT_EQ(outcome.out, "Alpha\r\n1 items\r\n");
+  EXPECT_EQ(outcome.status, 0);
+}
+
+TEST(ProgramTest, AListingMissingANameEndsWithStatusTwo) {
+  TempPrefix prefix;
+  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n") +
+                   Section("b", "\"DisplayName\"=\"Beta\"\n") +
+                   Section("c", "\"DisplayName\"=\"Gamma\"\n"));
+  // Memory runs out for the third name's copy.
+  const Outcome outcome = RunIn(LSINSTALLED_NO_MEMORY_EXE, prefix);
+  EXPECT_EQ(outcome.out, "Alpha\r\nBeta\r\n2 items\r\n");
+  EXPECT_EQ(outcome.status, 2);
+}
+
+}  // namespace

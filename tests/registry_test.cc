@@ -1,0 +1,370 @@
+// The ANSI registry calls over a Wine prefix's system.reg, held to the
+// results Wine gives a 64-bit program with UTF-8 as its ANSI code page.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/registry_testing.h"
+#include "platform/win32.h"
+#include "tests/temp_prefix.h"
+
+namespace {
+
+constexpr char kUninstall[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// A hive in Wine's format with the given sections below the Uninstall key.
+std::string Hive(
+    const std::vector<std::pair<std::string, std::string>>& sections) {
+  std::string text =
+      "WINE REGISTRY Version 2\n;; All keys relative to "
+      "REGISTRY\\\\Machine\n\n#arch=win64\n\n";
+  for (const auto& [name, body] : sections) {
+    text += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+    if (!name.empty()) text += "\\\\" + name;
+    text += "] 1796626833\n#time=1dd8618a76bb28a\n" + body + "\n";
+  }
+  return text;
+}
+
+// Closes the key it holds, so every test leaves no handle open.
+class Key {
+ public:
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() {
+    if (handle_ != nullptr) RegCloseKey(handle_);
+  }
+  LONG Open(HKEY parent, const char* path) {
+    return RegOpenKeyExA(parent, path, 0, KEY_READ, &handle_);
+  }
+  HKEY get() const { return handle_; }
+
+ private:
+  HKEY handle_ = nullptr;
+};
+
+struct Read {
+  LONG status;
+  DWORD size;
+  DWORD type;
+  std::string bytes;  // The whole buffer after the call.
+};
+
+// Reads a value into a buffer of `capacity` bytes pre-filled with '#'.
+Read Query(HKEY key, const char* name, DWORD capacity) {
+  std::string buffer(capacity, '#');
+  Read read{0, capacity, 0xFFFF, {}};
+  read.status =
+      RegQueryValueExA(key, name, nullptr, &read.type,
+                       reinterpret_cast<LPBYTE>(buffer.data()), &read.size);
+  read.bytes = buffer;
+  return read;
+}
+
+std::vector<std::string> Subkeys(HKEY key) {
+  std::vector<std::string> names;
+  char name[1024];
+  for (DWORD i = 0;; ++i) {
+    DWORD size = sizeof name - 1;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    names.emplace_back(name, size);
+  }
+  return names;
+}
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("WINEPREFIX", prefix_.path().c_str(), 1); }
+  void TearDown() override { EXPECT_TRUE(ResetRegistryForTesting()); }
+
+  void Use(const std::string& hive) {
+    prefix_.WriteHive(hive);
+    ASSERT_TRUE(ResetRegistryForTesting());
+  }
+
+  TempPrefix prefix_;
+};
+
+TEST_F(RegistryTest, FindsTheHiveWhereWineDoes) {
+  Use(Hive({{"App", "\"DisplayName\"=\"App\"\n"}}));
+  {
+    Key key;
+    EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  }
+
+  // With WINEPREFIX unset or empty, the prefix is $HOME/.wine.
+  TempPrefix home;
+  std::filesystem::create_directory(home.path() / ".wine");
+  std::filesystem::copy_file(prefix_.hive(),
+                             home.path() / ".wine" / "system.reg");
+  const std::string saved_home = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", home.path().c_str(), 1);
+  for (const char* prefix : std::vector<const char*>{"", nullptr}) {
+    prefix ? setenv("WINEPREFIX", prefix, 1) : unsetenv("WINEPREFIX");
+    ASSERT_TRUE(ResetRegistryForTesting());
+    Key again;
+    EXPECT_EQ(again.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  }
+  setenv("HOME", saved_home.c_str(), 1);
+}
+
+TEST_F(RegistryTest, AFileThatIsNoHiveHidesEveryKey) {
+  const std::string valid = Hive({{"App", "\"DisplayName\"=\"App\"\n"}});
+  for (const std::string& text :
+       {std::string(), std::string("WINE REGISTRY Version 1\n"),
+        "WINE REGISTRY Version 2x\n" + valid.substr(24), "\n" + valid,
+        " " + valid, std::string("WINE REGISTRY Version 2\r[Software] 1\r")}) {
+    Use(text);
+    Key key;
+    EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, ""), ERROR_FILE_NOT_FOUND) << text;
+  }
+  // No file at all, and a directory in its place.
+  std::filesystem::remove(prefix_.hive());
+  ASSERT_TRUE(ResetRegistryForTesting());
+  Key missing;
+  EXPECT_EQ(missing.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_FILE_NOT_FOUND);
+  std::filesystem::create_directory(prefix_.hive());
+  ASSERT_TRUE(ResetRegistryForTesting());
+  Key directory;
+  EXPECT_EQ(directory.Open(HKEY_LOCAL_MACHINE, kUninstall),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, OpensPathsAsWineDoes) {
+  Use(Hive(
+      {{"Implicit\\\\Child", "\"DisplayName\"=\"Child\"\n"}, {"Slash", ""}}));
+  const std::string base = kUninstall;
+  for (const std::string& path : std::vector<std::string>{
+           base,
+           std::string("software\\microsoft\\windows\\currentversion\\"
+                       "uninstall"),
+           std::string(
+               "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL"),
+           base + "\\",
+           "SOFTWARE\\\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+           base + "\\Implicit", base + "\\implicit\\CHILD"}) {
+    Key key;
+    EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS)
+        << path;
+  }
+  Key key;
+  EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, ("\\" + base).c_str()),
+            ERROR_BAD_PATHNAME);
+  EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, (base + "\\Missing").c_str()),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, (base + "/Slash").c_str()),
+            ERROR_FILE_NOT_FOUND);
+
+  // "" opens the same key again, under a new handle.
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  Key same;
+  ASSERT_EQ(same.Open(key.get(), ""), ERROR_SUCCESS);
+  EXPECT_NE(same.get(), key.get());
+  EXPECT_EQ(Subkeys(same.get()),
+            (std::vector<std::string>{"Implicit", "Slash"}));
+}
+
+TEST_F(RegistryTest, ClosedHandlesStayInvalid) {
+  Use(Hive({{"App", "\"DisplayName\"=\"App\"\n"}}));
+  HKEY first;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ, &first),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(first), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(first), ERROR_INVALID_HANDLE);
+  char name[16];
+  DWORD size = sizeof name;
+  EXPECT_EQ(
+      RegEnumKeyExA(first, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+      ERROR_INVALID_HANDLE);
+  EXPECT_EQ(Query(first, "DisplayName", 16).status, ERROR_INVALID_HANDLE);
+  Key key;
+  EXPECT_EQ(key.Open(first, "App"), ERROR_INVALID_HANDLE);
+
+  // A new handle never takes the closed one's value.
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  EXPECT_NE(key.get(), first);
+}
+
+TEST_F(RegistryTest, EnumeratesInWinesOrderWhateverTheFileOrder) {
+  // Wine orders by UTF-16 unit after folding to lower case.
+  const std::vector<std::string> order = {
+      " sp", "-dash", "10", "9", "[",    "^", "_x", "`",       "A",
+      "Aa",  "aB",    "b",  "z", "Zeta", "{", "~z", "\xC3\xA9"};
+  std::vector<std::pair<std::string, std::string>> sections;
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    std::string name = *it == "[" ? "\\[" : *it == "\xC3\xA9" ? "\\xe9" : *it;
+    sections.emplace_back(name, "");
+  }
+  // A second spelling under the fold is the same key, named as first seen.
+  sections.emplace_back("ZETA", "");
+  Use(Hive(sections));
+  Key key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  EXPECT_EQ(Subkeys(key.get()), order);
+}
+
+TEST_F(RegistryTest, EnumerationReportsNamesThatDoNotFit) {
+  Use(Hive({{"Abcd", ""}, {"N\\0ul", ""}}));
+  Key key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  char name[8];
+  std::memset(name, '#', sizeof name);
+  DWORD size = 4;  // "Abcd" needs 5 with its NUL.
+  EXPECT_EQ(RegEnumKeyExA(key.get(), 0, name, &size, nullptr, nullptr, nullptr,
+                          nullptr),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(name, 8), "########");
+  size = 5;
+  EXPECT_EQ(RegEnumKeyExA(key.get(), 0, name, &size, nullptr, nullptr, nullptr,
+                          nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(name, 6), std::string("Abcd\0#", 6));
+  // A NUL inside a key name comes back inside the returned length.
+  size = 8;
+  EXPECT_EQ(RegEnumKeyExA(key.get(), 1, name, &size, nullptr, nullptr, nullptr,
+                          nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(name, size), std::string("N\0ul", 4));
+  size = 8;
+  EXPECT_EQ(RegEnumKeyExA(key.get(), 2, name, &size, nullptr, nullptr, nullptr,
+                          nullptr),
+            ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(RegistryTest, QueryReturnsWhatWineReturns) {
+  const std::string z1022(1022, 'z'), z1023(1023, 'z');
+  std::string hex1023;
+  for (int i = 0; i < 1023; ++i) hex1023 += i ? ",7a,00" : "7a,00";
+  Use(Hive({{"Values",
+             "\"Normal\"=\"Normal App\"\n"
+             "\"NoTerm\"=hex(1):4e,00,6f,00,54,00,65,00,72,00,6d,00\n"
+             "\"Zero\"=hex(1):\n"
+             "\"Empty\"=\"\"\n"
+             "\"Odd\"=hex(1):61,00,62,00,63\n"
+             "\"Fits\"=\"" +
+                 z1022 +
+                 "\"\n"
+                 "\"TooLong\"=\"" +
+                 z1023 +
+                 "\"\n"
+                 "\"Unterminated\"=hex(1):" +
+                 hex1023 +
+                 "\n"
+                 "\"Expand\"=str(2):\"%ProgramFiles%\\\\App\"\n"
+                 "\"Multi\"=str(7):\"one\\0two\\0\"\n"
+                 "\"Dword\"=dword:00414243\n"
+                 "\"Binary\"=hex:57,58,59,5a\n"
+                 "\"Utf8\"=\"\\x00e9\\x65e5\\xd83d\\xde00\\xd800\"\n"}}));
+  Key key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE,
+                     (std::string(kUninstall) + "\\Values").c_str()),
+            ERROR_SUCCESS);
+  struct Row {
+    const char* name;
+    LONG status;
+    DWORD size;
+    DWORD type;
+    std::string start;  // Expected first bytes of the buffer.
+  };
+  const Row rows[] = {
+      {"Normal", ERROR_SUCCESS, 11, REG_SZ, std::string("Normal App\0#", 12)},
+      {"NOTERM", ERROR_SUCCESS, 6, REG_SZ, std::string("NoTerm\0#", 8)},
+      {"Zero", ERROR_SUCCESS, 0, REG_SZ, "##"},
+      {"Empty", ERROR_SUCCESS, 1, REG_SZ, std::string("\0#", 2)},
+      {"Odd", ERROR_SUCCESS, 2, REG_SZ, std::string("ab\0#", 4)},
+      {"Fits", ERROR_SUCCESS, 1023, REG_SZ, z1022 + '\0'},
+      {"TooLong", ERROR_MORE_DATA, 1024, REG_SZ, "####"},
+      {"Unterminated", ERROR_SUCCESS, 1023, REG_SZ, z1023},
+      {"Expand", ERROR_SUCCESS, 19, REG_EXPAND_SZ,
+       std::string("%ProgramFiles%\\App\0", 19)},
+      {"Multi", ERROR_SUCCESS, 9, REG_MULTI_SZ,
+       std::string("one\0two\0\0#", 10)},
+      {"Dword", ERROR_SUCCESS, 4, REG_DWORD, std::string("CBA\0#", 5)},
+      {"Binary", ERROR_SUCCESS, 4, REG_BINARY, "WXYZ#"},
+      // A lone surrogate converts to U+FFFD.
+      {"Utf8", ERROR_SUCCESS, 13, REG_SZ,
+       std::string("\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80\xEF\xBF\xBD\0#", 14)},
+  };
+  for (const Row& row : rows) {
+    const Read read = Query(key.get(), row.name, 1023);
+    EXPECT_EQ(read.status, row.status) << row.name;
+    EXPECT_EQ(read.size, row.size) << row.name;
+    EXPECT_EQ(read.type, row.type) << row.name;
+    EXPECT_EQ(read.bytes.substr(0, row.start.size()), row.start) << row.name;
+  }
+
+  // A missing value changes nothing; a null buffer asks for the size.
+  const Read missing = Query(key.get(), "Missing", 16);
+  EXPECT_EQ(missing.status, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(missing.size, 16u);
+  DWORD size = 0;
+  EXPECT_EQ(
+      RegQueryValueExA(key.get(), "Normal", nullptr, nullptr, nullptr, &size),
+      ERROR_SUCCESS);
+  EXPECT_EQ(size, 11u);
+}
+
+TEST_F(RegistryTest, LinksOpenTheirTargets) {
+  // UTF-16LE of "\Registry\Machine\Software\Target", no trailing NUL.
+  auto link_to = [](const std::string& path) {
+    std::string hex = "\"SymbolicLinkValue\"=hex(6):";
+    char byte[8];
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      std::snprintf(byte, sizeof byte, "%s%02x,00", i ? "," : "",
+                    static_cast<unsigned char>(path[i]));
+      hex += byte;
+    }
+    return "#link\n" + hex + "\n";
+  };
+  std::string hive =
+      Hive({{"Link", link_to("\\REGISTRY\\Machine\\Software\\Target")},
+            {"Chain", link_to("\\Registry\\Machine\\Software\\"
+                              "Microsoft\\Windows\\"
+                              "CurrentVersion\\Uninstall\\Link")},
+            {"Broken", link_to("\\Registry\\Machine\\Missing")},
+            {"User", link_to("\\Registry\\User\\Target")},
+            {"Loop", link_to("\\Registry\\Machine\\Software\\"
+                             "Microsoft\\Windows\\"
+                             "CurrentVersion\\Uninstall\\Loop")}});
+  hive +=
+      "[Software\\\\Target] 1\n\"DisplayName\"=\"Target\"\n\n"
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\"
+      "Link\\\\Through] 1\n\"DisplayName\"=\"Through\"\n\n";
+  Use(hive);
+  Key key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  for (const char* name : {"Link", "Chain"}) {
+    Key link;
+    ASSERT_EQ(link.Open(key.get(), name), ERROR_SUCCESS) << name;
+    EXPECT_EQ(Query(link.get(), "DisplayName", 16).bytes.substr(0, 7),
+              std::string("Target\0", 7));
+    // A section below a link went to the link's target.
+    EXPECT_EQ(Subkeys(link.get()), (std::vector<std::string>{"Through"}));
+  }
+  Key broken;
+  EXPECT_EQ(broken.Open(key.get(), "Broken"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(broken.Open(key.get(), "User"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(broken.Open(key.get(), "Loop"), ERROR_INVALID_PARAMETER);
+}
+
+TEST(ComTest, CountsInitializationsPerThread) {
+  EXPECT_EQ(CoInitialize(nullptr), S_OK);
+  EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+  CoUninitialize();
+  CoUninitialize();
+  EXPECT_EQ(CoInitialize(nullptr), S_OK);
+  CoUninitialize();
+}
+
+}  // namespace
