@@ -4,6 +4,7 @@
 #include "platform/hive_posix.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/case_fold.h"
@@ -64,11 +65,34 @@ inline bool StartsWith(const char* p, const char* end, std::string_view s) {
          std::memcmp(p, s.data(), s.size()) == 0;
 }
 
+constexpr std::array<signed char, 256> kHexDigits = [] {
+  std::array<signed char, 256> digits{};
+  for (int c = 0; c < 256; ++c) {
+    digits[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
+                : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+                : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
+                                       : -1;
+  }
+  return digits;
+}();
+
 inline int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return kHexDigits[static_cast<unsigned char>(c)];
+}
+inline bool IsHexDigit(char c) { return HexDigit(c) >= 0; }
+
+// How many leading bytes `a` and `b` share, compared a word at a time.
+std::size_t SharedPrefix(std::string_view a, std::string_view b) {
+  const std::size_t limit = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= limit; i += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
 }
 
 // Reads a number in base 16 as strtoul does: blanks, a sign and a "0x" may
@@ -76,6 +100,15 @@ inline int HexDigit(char c) {
 // of the digits, or nullptr when there are none.
 const char* ParseHexNumber(const char* p, const char* end,
                            std::uint64_t* value) {
+  // Wine writes bytes as two lowercase digits: take those directly.
+  if (end - p >= 2) {
+    const int high = HexDigit(p[0]);
+    const int low = HexDigit(p[1]);
+    if (high >= 0 && low >= 0 && (end - p == 2 || HexDigit(p[2]) < 0)) {
+      *value = static_cast<std::uint64_t>(high * 16 + low);
+      return p + 2;
+    }
+  }
   while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
@@ -147,10 +180,25 @@ const char* DecodeUtf8(const char* p, const char* end, std::u16string* out,
 
 // Reads an escaped string up to the unescaped `terminator`, appending its
 // UTF-16 units to `out`.  Returns the position after the terminator, or
-// nullptr when the line ends first.
+// nullptr when the line ends first.  With `separator` given, it stops after
+// the first backslash unit instead (which it does not append) and sets
+// *separator.
 const char* ParseString(const char* p, const char* end, char terminator,
-                        std::u16string* out) {
+                        std::u16string* out, bool* separator = nullptr) {
   while (p < end) {
+    // Plain ASCII needs no decoding: copy the run at once.
+    const char* run = p;
+    while (run < end && static_cast<unsigned char>(*run) < 0x80 &&
+           *run != '\\' && *run != terminator) {
+      ++run;
+    }
+    if (run != p) {
+      const std::size_t used = out->size();
+      out->resize(used + static_cast<std::size_t>(run - p));
+      std::copy(p, run, out->begin() + static_cast<std::ptrdiff_t>(used));
+      p = run;
+      if (p == end) break;
+    }
     const char c = *p;
     if (c == terminator) return p + 1;
     if (static_cast<unsigned char>(c) >= 0x80) {
@@ -222,6 +270,11 @@ const char* ParseString(const char* p, const char* end, char terminator,
         }
     }
     ++p;
+    if (separator != nullptr && out->back() == u'\\') {
+      out->pop_back();
+      *separator = true;
+      return p;
+    }
   }
   return nullptr;
 }
@@ -306,6 +359,15 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
       ++p;
       ok = true;
       for (;;) {
+        // Wine's own layout, "xx," runs, goes at a byte per step.
+        while (end - p >= 3 && IsHexDigit(p[0]) && IsHexDigit(p[1]) &&
+               p[2] == ',') {
+          if (value != nullptr) {
+            parsed.data.push_back(
+                static_cast<char>(HexDigit(p[0]) * 16 + HexDigit(p[1])));
+          }
+          p += 3;
+        }
         p = SkipBlanks(p, end);
         if (p == end) break;
         if (*p == '\\' && p + 1 == end) {
@@ -324,7 +386,7 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
           ok = false;
           break;
         }
-        parsed.data.push_back(static_cast<char>(byte));
+        if (value != nullptr) parsed.data.push_back(static_cast<char>(byte));
         p = SkipBlanks(next, end);
         if (p < end && *p == ',')
           ++p;
@@ -344,10 +406,24 @@ inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
   return (hash ^ FoldCase(unit)) * 0x100000001B3ull;
 }
 
-std::uint64_t HashName(std::uint32_t parent, std::u16string_view name) {
+// A name's units, whether decoded or plain ASCII bytes from the file.
+inline char16_t Unit(char16_t unit) { return unit; }
+inline char16_t Unit(char byte) { return static_cast<unsigned char>(byte); }
+
+template <typename Text>
+std::uint64_t HashName(std::uint32_t parent, Text name) {
   std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
-  for (const char16_t unit : name) hash = HashStep(hash, unit);
+  for (const auto unit : name) hash = HashStep(hash, Unit(unit));
   return hash;
+}
+
+template <typename Text>
+bool SameFolded(std::u16string_view stored, Text name) {
+  if (stored.size() != name.size()) return false;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (FoldCase(stored[i]) != FoldCase(Unit(name[i]))) return false;
+  }
+  return true;
 }
 
 // Splits `path` at backslashes, skipping empty elements.
@@ -376,7 +452,7 @@ class PathElements {
 
 }  // namespace
 
-bool Hive::Load(std::string text) {
+bool Hive::Load(HiveBytes text) {
   *this = Hive();
   text_ = std::move(text);
   const char* const begin = text_.data();
@@ -391,9 +467,16 @@ bool Hive::Load(std::string text) {
     return false;
   }
 
-  keys_.push_back(Key{HashName(kNone, u""), kNone, 0, 0, kNone, kNone, kNone,
-                      kNone, false});
-  table_.assign(1024, kNone);
+  keys_.push_back(Key{HashName(kNone, std::u16string_view()), kNone, 0, 0,
+                      kNone, kNone, kNone, kNone, false});
+  // Room for the expected keys at half load, so the table seldom grows.
+  std::size_t slots = 1024;
+  while (slots < text_.size() / 64) slots *= 2;
+  table_.assign(slots, kNone);
+  // About one key per 150 bytes of a typical hive, with short names.
+  keys_.reserve(text_.size() / 150 + 16);
+  names_.reserve(text_.size() / 8 + 16);
+  bodies_.reserve(text_.size() / 150 + 16);
 
   std::u16string name;
   std::string_view arch;
@@ -441,6 +524,8 @@ bool Hive::Load(std::string text) {
     }
   }
   CloseBody(end);
+  previous_path_ = {};
+  boundaries_.clear();
   return true;
 }
 
@@ -461,31 +546,77 @@ void Hive::CloseBody(const char* end) {
 
 void Hive::StartSection(const char* name, const char* end) {
   current_ = kNone;
-  scratch_.clear();
-  if (ParseString(name, end, ']', &scratch_) == nullptr) return;
+  // Sections come depth first, so a path mostly repeats the one before it.
+  // The parse up to a separator depends only on the bytes before it: resume
+  // after the last separator inside the shared prefix.
+  const std::size_t shared =
+      SharedPrefix(std::string_view(name, static_cast<std::size_t>(end - name)),
+                   previous_path_);
+  std::size_t kept = boundaries_.size();
+  while (kept > 0 && boundaries_[kept - 1].offset > shared) --kept;
+  const char* p = name + (kept > 0 ? boundaries_[kept - 1].offset : 0);
 
-  // Creates the keys along the path.  Links on the way lead to their
-  // targets; a failing element drops the section, but keys made before it
-  // stay.
-  std::uint32_t key = kRoot;
-  PathElements elements(scratch_);
-  std::u16string_view element;
-  while (elements.Next(&element)) {
-    if (element.size() > kMaxNameUnits) return;
-    const std::uint64_t hash = HashName(key, element);
-    std::uint32_t child = FindChild(key, element, hash);
-    if (child == kNone) {
-      child = AddChild(key, element, hash);
-    } else if (keys_[child].link && !elements.AtEnd()) {
+  // The path ends at the first ']' not taken by an escape.  No escape goes
+  // on with a ']' after the byte that follows its backslash, and the
+  // resumed part starts after a separator, outside any escape.
+  const char* close = p;
+  while (close < end && *close != ']') close += *close == '\\' ? 2 : 1;
+  if (close >= end) return;  // Malformed: Wine creates nothing.
+  boundaries_.resize(kept);
+  previous_path_ =
+      std::string_view(name, static_cast<std::size_t>(close - name));
+  // The latest element's key, whose link, if it is one, is followed only
+  // when another element comes after it.
+  std::uint32_t pending = kept > 0 ? boundaries_.back().pending : kNone;
+
+  // Creates the keys along the path.  A failing element drops the section,
+  // but keys made before it stay.
+  const auto visit = [&](auto element) {
+    if (element.empty()) return true;
+    if (element.size() > kMaxNameUnits) return false;
+    std::uint32_t parent = kRoot;
+    if (pending != kNone) {
+      parent = pending;
       int budget = kMaxLinks;
-      if (FollowLink(child, &budget, &child) != ERROR_SUCCESS) return;
+      if (keys_[parent].link &&
+          FollowLink(parent, &budget, &parent) != ERROR_SUCCESS) {
+        return false;
+      }
     }
-    key = child;
+    const std::uint64_t hash = HashName(parent, element);
+    pending = FindChild(parent, element, hash);
+    if (pending == kNone) pending = AddChild(parent, element, hash);
+    return true;
+  };
+  for (;;) {
+    // An element of plain ASCII, ended by an escaped backslash or the ']',
+    // needs no decoding.
+    const char* run = p;
+    while (run < close && *run != '\\' &&
+           static_cast<unsigned char>(*run) < 0x80) {
+      ++run;
+    }
+    bool separator = false;
+    if (run == close || (run[0] == '\\' && run[1] == '\\')) {
+      if (!visit(std::string_view(p, static_cast<std::size_t>(run - p)))) {
+        return;
+      }
+      separator = run != close;
+      p = run + 2;
+    } else {
+      scratch_.clear();
+      p = ParseString(p, close + 1, ']', &scratch_, &separator);
+      if (!visit(std::u16string_view(scratch_))) return;
+    }
+    if (!separator) break;
+    boundaries_.push_back(
+        Boundary{static_cast<std::size_t>(p - name), pending});
   }
-  current_ = key;
+  current_ = pending != kNone ? pending : kRoot;
 }
 
-std::uint32_t Hive::FindChild(std::uint32_t parent, std::u16string_view name,
+template <typename Text>
+std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
                               std::uint64_t hash) const {
   const std::size_t mask = table_.size() - 1;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
@@ -493,20 +624,24 @@ std::uint32_t Hive::FindChild(std::uint32_t parent, std::u16string_view name,
     if (index == kNone) return kNone;
     const Key& key = keys_[index];
     if (key.hash == hash && key.parent == parent &&
-        EqualFolded(Name(index), name)) {
+        SameFolded(Name(index), name)) {
       return index;
     }
   }
 }
 
-std::uint32_t Hive::AddChild(std::uint32_t parent, std::u16string_view name,
+template <typename Text>
+std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
                              std::uint64_t hash) {
   const auto index = static_cast<std::uint32_t>(keys_.size());
   keys_.push_back(Key{hash, parent, static_cast<std::uint32_t>(names_.size()),
                       static_cast<std::uint32_t>(name.size()), kNone,
                       keys_[parent].first_child, kNone, kNone, false});
   keys_[parent].first_child = index;
-  names_.append(name);
+  const std::size_t used = names_.size();
+  names_.resize(used + name.size());
+  for (std::size_t i = 0; i < name.size(); ++i)
+    names_[used + i] = Unit(name[i]);
   if (keys_.size() * 2 > table_.size()) {
     GrowTable();
   } else {

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/hive_bytes_posix.h"
 #include "platform/win32.h"
 
 namespace registry {
@@ -32,7 +33,7 @@ class Hive {
   // key, when the first line is not Wine's version 2 header: Wine then
   // refuses the whole file.  Damaged lines after it are handled as Wine
   // handles them; nothing in `text` can make the reader fail otherwise.
-  bool Load(std::string text);
+  bool Load(HiveBytes text);
 
   // Finds `path` below `key`.  Elements are separated by backslashes; empty
   // elements are ignored, so "" names `key` itself.  Every link on the way,
@@ -81,10 +82,12 @@ class Hive {
 
   void StartSection(const char* name, const char* end);
   void CloseBody(const char* end);
-  std::uint32_t FindChild(std::uint32_t parent, std::u16string_view name,
+  // `Text` is a std::u16string_view, or a std::string_view of ASCII.
+  template <typename Text>
+  std::uint32_t FindChild(std::uint32_t parent, Text name,
                           std::uint64_t hash) const;
-  std::uint32_t AddChild(std::uint32_t parent, std::u16string_view name,
-                         std::uint64_t hash);
+  template <typename Text>
+  std::uint32_t AddChild(std::uint32_t parent, Text name, std::uint64_t hash);
   void GrowTable();
   LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) const;
   LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
@@ -94,7 +97,7 @@ class Hive {
   template <typename Visit>
   void ForEachLine(std::uint32_t key, Visit visit) const;
 
-  std::string text_;
+  HiveBytes text_;
   bool may_hold_nul_ = false;
   std::vector<Key> keys_;
   std::vector<Body> bodies_;
@@ -102,9 +105,18 @@ class Hive {
   std::vector<std::uint32_t> table_;  // Open addressing over keys_.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
 
+  // A separator in the previous section's path and the key of the element
+  // before it.
+  struct Boundary {
+    std::size_t offset;  // After the separator, from the path's start.
+    std::uint32_t pending;
+  };
+
   // Loading state.
   std::uint32_t current_ = kNone;  // Key whose section is being read.
   std::u16string scratch_;
+  std::string_view previous_path_;
+  std::vector<Boundary> boundaries_;
 };
 
 // UTF-16 to the ANSI code page, which is UTF-8 here; a lone surrogate

@@ -2,12 +2,9 @@
 // Wine prefix's system.reg ($WINEPREFIX, else $HOME/.wine), read once and
 // never written; the ANSI code page is UTF-8.
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -51,41 +48,16 @@ std::string HivePath() {
   return home + "/.wine/system.reg";
 }
 
-// Reads a regular file whole; anything else (a directory, a device) is no
-// hive.
-bool ReadFile(const std::string& path, std::string* text) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat info;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (ok) {
-    text->resize(static_cast<std::size_t>(info.st_size) + 1);
-    std::size_t used = 0;
-    for (;;) {
-      if (used == text->size()) text->resize(text->size() * 2);
-      const ssize_t n = read(fd, text->data() + used, text->size() - used);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = n == 0;
-        break;
-      }
-      used += static_cast<std::size_t>(n);
-    }
-    text->resize(used);
-  }
-  close(fd);
-  return ok;
-}
-
 // Finds the key behind `handle`, reading the hive on first use of
 // HKEY_LOCAL_MACHINE.
 LONG KeyOf(HKEY handle, std::uint32_t* key) {
   Registry& registry = TheRegistry();
   if (handle == HKEY_LOCAL_MACHINE) {
     if (registry.state == HiveState::kUnread) {
-      std::string text;
+      registry::HiveBytes text;
       registry.state =
-          ReadFile(HivePath(), &text) && registry.hive.Load(std::move(text))
+          registry::HiveBytes::MapFile(HivePath().c_str(), &text) &&
+                  registry.hive.Load(std::move(text))
               ? HiveState::kLoaded
               : HiveState::kMissing;
     }
@@ -235,9 +207,10 @@ bool ResetRegistryForTesting() {
 bool LoadRegistryForTesting(const char* data, std::size_t size) {
   Registry& registry = TheRegistry();
   if (!registry.handles.empty()) return false;
-  registry.state = registry.hive.Load(std::string(data, size))
-                       ? HiveState::kLoaded
-                       : HiveState::kMissing;
+  registry.state =
+      registry.hive.Load(registry::HiveBytes(std::string_view(data, size)))
+          ? HiveState::kLoaded
+          : HiveState::kMissing;
   return true;
 }
 
