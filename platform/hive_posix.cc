@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/case_fold.h"
 
@@ -417,8 +418,20 @@ std::uint64_t HashName(std::uint32_t parent, Text name) {
   return hash;
 }
 
-template <typename Text>
-bool SameFolded(std::u16string_view stored, Text name) {
+// Wine's order: unit by unit after folding, a prefix first.
+template <typename Name>
+bool OrderFolded(Name a, Name b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const char16_t x = FoldCase(Unit(a[i]));
+    const char16_t y = FoldCase(Unit(b[i]));
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+template <typename Stored, typename Text>
+bool SameFolded(Stored stored, Text name) {
   if (stored.size() != name.size()) return false;
   for (std::size_t i = 0; i < stored.size(); ++i) {
     if (FoldCase(stored[i]) != FoldCase(Unit(name[i]))) return false;
@@ -468,14 +481,13 @@ bool Hive::Load(HiveBytes text) {
   }
 
   keys_.push_back(Key{HashName(kNone, std::u16string_view()), kNone, 0, 0,
-                      kNone, kNone, kNone, kNone, false});
-  // Room for the expected keys at half load, so the table seldom grows.
+                      kNone, kNone, kNone, kNone, false, false});
+  // Room for a typical hive's keys at half load, so the table seldom grows.
   std::size_t slots = 1024;
-  while (slots < text_.size() / 64) slots *= 2;
+  while (slots < text_.size() / 128) slots *= 2;
   table_.assign(slots, kNone);
   // About one key per 150 bytes of a typical hive, with short names.
   keys_.reserve(text_.size() / 150 + 16);
-  names_.reserve(text_.size() / 8 + 16);
   bodies_.reserve(text_.size() / 150 + 16);
 
   std::u16string name;
@@ -634,14 +646,20 @@ template <typename Text>
 std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
                              std::uint64_t hash) {
   const auto index = static_cast<std::uint32_t>(keys_.size());
-  keys_.push_back(Key{hash, parent, static_cast<std::uint32_t>(names_.size()),
-                      static_cast<std::uint32_t>(name.size()), kNone,
-                      keys_[parent].first_child, kNone, kNone, false});
+  Key key{hash,          parent,
+          names_.size(), static_cast<std::uint32_t>(name.size()),
+          kNone,         keys_[parent].first_child,
+          kNone,         kNone,
+          false,         false};
+  if constexpr (std::is_same_v<Text, std::string_view>) {
+    // Plain ASCII straight from the file: the name stays where it is.
+    key.name_begin = static_cast<std::size_t>(name.data() - text_.data());
+    key.plain_name = true;
+  } else {
+    names_.append(name);
+  }
+  keys_.push_back(key);
   keys_[parent].first_child = index;
-  const std::size_t used = names_.size();
-  names_.resize(used + name.size());
-  for (std::size_t i = 0; i < name.size(); ++i)
-    names_[used + i] = Unit(name[i]);
   if (keys_.size() * 2 > table_.size()) {
     GrowTable();
   } else {
@@ -722,15 +740,24 @@ const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
     std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
     std::stable_sort(subkeys.begin(), subkeys.end(),
                      [this](std::uint32_t a, std::uint32_t b) {
-                       return CompareFolded(Name(a), Name(b)) < 0;
+                       return OrderFolded(Name(a), Name(b));
                      });
   }
   return subkeys;
 }
 
-std::u16string_view Hive::Name(std::uint32_t key) const {
-  return std::u16string_view(names_).substr(keys_[key].name_begin,
-                                            keys_[key].name_size);
+Hive::NameView Hive::Name(std::uint32_t key) const {
+  const Key& k = keys_[key];
+  if (k.plain_name) {
+    return NameView{text_.data() + k.name_begin, nullptr, k.name_size};
+  }
+  return NameView{nullptr, names_.data() + k.name_begin, k.name_size};
+}
+
+std::string Hive::NameUtf8(std::uint32_t key) const {
+  const NameView name = Name(key);
+  if (name.bytes != nullptr) return std::string(name.bytes, name.size());
+  return Utf16ToUtf8(std::u16string_view(name.units, name.size()));
 }
 
 template <typename Visit>

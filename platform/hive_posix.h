@@ -46,7 +46,8 @@ class Hive {
   // The direct subkeys of `key` in Wine's enumeration order.
   const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
 
-  std::u16string_view Name(std::uint32_t key) const;
+  // The key's name in the ANSI code page (UTF-8).
+  std::string NameUtf8(std::uint32_t key) const;
 
   // The key's "#time=" stamp as a FILETIME count, 0 when it has none.
   std::uint64_t LastWriteTime(std::uint32_t key) const;
@@ -64,14 +65,27 @@ class Hive {
   struct Key {
     std::uint64_t hash;
     std::uint32_t parent;
-    std::uint32_t name_begin;  // Offset into names_.
+    std::size_t name_begin;  // Into the file's bytes, or into names_.
     std::uint32_t name_size;
     std::uint32_t first_child;  // Most recently created first.
     std::uint32_t next_sibling;
     std::uint32_t first_body;  // The key's sections, in file order.
     std::uint32_t last_body;
     bool link;
+    bool plain_name;  // Plain ASCII, read in place from the file.
   };
+
+  // A key's name: either bytes of the file or decoded UTF-16 units.
+  struct NameView {
+    const char* bytes;
+    const char16_t* units;
+    std::size_t length;
+    std::size_t size() const { return length; }
+    char16_t operator[](std::size_t i) const {
+      return bytes != nullptr ? static_cast<unsigned char>(bytes[i]) : units[i];
+    }
+  };
+  NameView Name(std::uint32_t key) const;
 
   // The lines of one section of the key, after its header line.
   struct Body {
@@ -101,7 +115,7 @@ class Hive {
   bool may_hold_nul_ = false;
   std::vector<Key> keys_;
   std::vector<Body> bodies_;
-  std::u16string names_;
+  std::u16string names_;              // Names that needed decoding.
   std::vector<std::uint32_t> table_;  // Open addressing over keys_.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
 

@@ -118,7 +118,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
   const std::uint32_t child = subkeys[index];
 
   // When either buffer is too small nothing is written.
-  const std::string text = registry::Utf16ToUtf8(hive.Name(child));
+  const std::string text = hive.NameUtf8(child);
   std::string class_text;
   if (class_name != nullptr) {
     class_text = registry::Utf16ToUtf8(hive.ClassName(child));

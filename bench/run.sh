@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Times lsinstalled against one sequential pass over the same file
+# (grep -c '^\[') and, when Wine is installed, against
+# `wine reg query ... /s /v DisplayName` with a running server, for hives of
+# N = 0, 500, 5,000 and 50,000 Uninstall subkeys.  Prints a table with the
+# ratios and the peak RSS.  A local tool, not part of CI.
+#
+#   bench/run.sh [N...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+command -v hyperfine >/dev/null || need+=(hyperfine)
+[ -x /usr/bin/time ] || need+=(time)
+command -v jq >/dev/null || need+=(jq)
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" = 0 ] || sudo=sudo
+  $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+cmake --workflow --preset release >/dev/null
+program=$PWD/build/release/lsinstalled
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(0 500 5000 50000)
+
+# A real prefix for the Wine column: the generated Uninstall sections are
+# appended to a fresh prefix's system.reg while no server runs.
+have_wine=false
+if command -v wine >/dev/null; then
+  have_wine=true
+  export WINEDEBUG=-all
+  WINEPREFIX=$work/wine-base wine wineboot -i >/dev/null 2>&1
+  WINEPREFIX=$work/wine-base wineserver -w
+fi
+
+printf '%-7s %9s %12s %12s %14s %10s %10s %11s\n' N file_MB lsinstalled grep \
+  "wine reg query" ls/grep wine/ls peak_RSS_MB
+for n in "${sizes[@]}"; do
+  prefix=$work/p$n
+  mkdir -p "$prefix"
+  python3 bench/make_hive.py "$n" "$prefix/system.reg" >&2
+  hive=$prefix/system.reg
+  runs=(--warmup 3 --min-runs 20)
+  [ "$n" -lt 50000 ] || runs=(--warmup 1 --runs 3)
+  commands=("$program" "grep -c '^\\[' $hive")
+  if $have_wine; then
+    wine_prefix=$work/wine$n
+    # The drive is shared; the registry files are the prefix's own.
+    mkdir -p "$wine_prefix"
+    ln -s "$work/wine-base/drive_c" "$wine_prefix/drive_c"
+    cp -a "$work/wine-base/dosdevices" "$work/wine-base"/*.reg \
+      "$work/wine-base/.update-timestamp" "$wine_prefix/"
+    python3 bench/make_hive.py "$n" "$work/u$n.reg" --uninstall-only >&2
+    cat "$work/u$n.reg" >>"$wine_prefix/system.reg"
+    WINEPREFIX=$wine_prefix wineserver -p >/dev/null 2>&1 </dev/null
+    WINEPREFIX=$wine_prefix wine reg query 'HKLM\Software\Wine' >/dev/null 2>&1
+    commands+=("env WINEPREFIX=$wine_prefix wine reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall' /s /v DisplayName")
+  fi
+  # -i: wine reg query exits 1 when it finds no value (N = 0).
+  WINEPREFIX=$prefix hyperfine -N -i "${runs[@]}" --export-json "$work/r$n.json" \
+    "${commands[@]}" >/dev/null
+  $have_wine && WINEPREFIX=$wine_prefix wineserver -k
+  median() { jq ".results[$1].median * 1000" "$work/r$n.json"; }
+  ls_ms=$(median 0)
+  grep_ms=$(median 1)
+  wine_ms=$($have_wine && median 2 || echo nan)
+  rss_kb=$(WINEPREFIX=$prefix /usr/bin/time -f %M "$program" 2>&1 >/dev/null)
+  awk -v n="$n" -v bytes="$(stat -c %s "$hive")" -v ls="$ls_ms" \
+    -v grep="$grep_ms" -v wine="$wine_ms" -v rss="$rss_kb" 'BEGIN {
+      printf "%-7s %9.2f %10.1fms %10.1fms %12s %9.1fx %10s %11.1f\n",
+        n, bytes / 1048576, ls, grep,
+        wine == "nan" ? "-" : sprintf("%.1fms", wine), ls / grep,
+        wine == "nan" ? "-" : sprintf("%.1fx", wine / ls), rss / 1024 }'
+done
