@@ -49,6 +49,7 @@ TEST(ProgramTest, ListsEveryRecordedHiveAsWineDoes) {
     SCOPED_TRACE(entry.path().filename().string());
     TempPrefix prefix;
     fs::copy_file(entry.path(), prefix.hive());
+    const fs::file_time_type written = fs::last_write_time(prefix.hive());
     const Outcome outcome = RunIn(LSINSTALLED_EXE, prefix);
     std::string expected =
         ReadAll(fs::path(entry.path()).replace_extension(".expected"));
@@ -58,8 +59,9 @@ TEST(ProgramTest, ListsEveryRecordedHiveAsWineDoes) {
               expected.substr(0, newline));
     EXPECT_EQ(outcome.out, expected.substr(newline + 1));
     EXPECT_EQ(outcome.err, "");
-    // The prefix's file is only ever read.
+    // The prefix's file is only ever read, whatever the outcome.
     EXPECT_EQ(ReadAll(prefix.hive()), ReadAll(entry.path()));
+    EXPECT_EQ(fs::last_write_time(prefix.hive()), written);
     ++cases;
   }
   EXPECT_GE(cases, 30);
