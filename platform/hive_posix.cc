@@ -412,10 +412,10 @@ inline char16_t Unit(char16_t unit) { return unit; }
 inline char16_t Unit(char byte) { return static_cast<unsigned char>(byte); }
 
 template <typename Text>
-std::uint64_t HashName(std::uint32_t parent, Text name) {
+std::uint32_t HashName(std::uint32_t parent, Text name) {
   std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
   for (const auto unit : name) hash = HashStep(hash, Unit(unit));
-  return hash;
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 // Wine's order: unit by unit after folding, a prefix first.
@@ -467,6 +467,7 @@ class PathElements {
 
 bool Hive::Load(HiveBytes text) {
   *this = Hive();
+  if (text.size() >= UINT32_MAX) return false;
   text_ = std::move(text);
   const char* const begin = text_.data();
   const char* const end = begin + text_.size();
@@ -480,11 +481,11 @@ bool Hive::Load(HiveBytes text) {
     return false;
   }
 
-  keys_.push_back(Key{HashName(kNone, std::u16string_view()), kNone, 0, 0,
-                      kNone, kNone, kNone, kNone, false, false});
-  // Room for a typical hive's keys at half load, so the table seldom grows.
+  keys_.push_back(Key{HashName(kNone, std::u16string_view()), kNone, 0, kNone,
+                      kNone, kNone, kNone, 0, false, false});
+  // Room for a typical hive's keys below half load.
   std::size_t slots = 1024;
-  while (slots < text_.size() / 128) slots *= 2;
+  while (slots < text_.size() / 256) slots *= 2;
   table_.assign(slots, kNone);
   // About one key per 150 bytes of a typical hive, with short names.
   keys_.reserve(text_.size() / 150 + 16);
@@ -503,7 +504,7 @@ bool Hive::Load(HiveBytes text) {
         StartSection(p + 1, line.end);
         if (current_ != kNone) {
           bodies_.push_back(Body{
-              static_cast<std::size_t>(lines.position() - begin), 0, kNone});
+              static_cast<std::uint32_t>(lines.position() - begin), 0, kNone});
         }
         break;
       case '"':
@@ -544,7 +545,7 @@ bool Hive::Load(HiveBytes text) {
 void Hive::CloseBody(const char* end) {
   if (current_ == kNone) return;
   Body& body = bodies_.back();
-  body.end = static_cast<std::size_t>(end - text_.data());
+  body.end = static_cast<std::uint32_t>(end - text_.data());
   const auto index = static_cast<std::uint32_t>(bodies_.size() - 1);
   Key& key = keys_[current_];
   if (key.first_body == kNone) {
@@ -595,7 +596,7 @@ void Hive::StartSection(const char* name, const char* end) {
         return false;
       }
     }
-    const std::uint64_t hash = HashName(parent, element);
+    const std::uint32_t hash = HashName(parent, element);
     pending = FindChild(parent, element, hash);
     if (pending == kNone) pending = AddChild(parent, element, hash);
     return true;
@@ -629,7 +630,7 @@ void Hive::StartSection(const char* name, const char* end) {
 
 template <typename Text>
 std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
-                              std::uint64_t hash) const {
+                              std::uint32_t hash) const {
   const std::size_t mask = table_.size() - 1;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const std::uint32_t index = table_[slot];
@@ -644,16 +645,21 @@ std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
 
 template <typename Text>
 std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
-                             std::uint64_t hash) {
+                             std::uint32_t hash) {
   const auto index = static_cast<std::uint32_t>(keys_.size());
-  Key key{hash,          parent,
-          names_.size(), static_cast<std::uint32_t>(name.size()),
-          kNone,         keys_[parent].first_child,
-          kNone,         kNone,
-          false,         false};
+  Key key{hash,
+          parent,
+          static_cast<std::uint32_t>(names_.size()),
+          kNone,
+          keys_[parent].first_child,
+          kNone,
+          kNone,
+          static_cast<std::uint16_t>(name.size()),
+          false,
+          false};
   if constexpr (std::is_same_v<Text, std::string_view>) {
     // Plain ASCII straight from the file: the name stays where it is.
-    key.name_begin = static_cast<std::size_t>(name.data() - text_.data());
+    key.name_begin = static_cast<std::uint32_t>(name.data() - text_.data());
     key.plain_name = true;
   } else {
     names_.append(name);

@@ -30,9 +30,10 @@ class Hive {
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
   // Reads a whole system.reg.  Returns false, leaving the hive without any
-  // key, when the first line is not Wine's version 2 header: Wine then
-  // refuses the whole file.  Damaged lines after it are handled as Wine
-  // handles them; nothing in `text` can make the reader fail otherwise.
+  // key, when the first line is not Wine's version 2 header (Wine then
+  // refuses the whole file) or the file has 4 GiB or more.  Damaged lines after
+  // it are handled as Wine handles them; nothing in `text` can make the reader
+  // fail otherwise.
   bool Load(HiveBytes text);
 
   // Finds `path` below `key`.  Elements are separated by backslashes; empty
@@ -62,15 +63,16 @@ class Hive {
   std::size_t key_count() const { return keys_.size(); }
 
  private:
+  // Offsets are 32-bit: a file of 4 GiB or more is refused.
   struct Key {
-    std::uint64_t hash;
+    std::uint32_t hash;
     std::uint32_t parent;
-    std::size_t name_begin;  // Into the file's bytes, or into names_.
-    std::uint32_t name_size;
+    std::uint32_t name_begin;   // Into the file's bytes, or into names_.
     std::uint32_t first_child;  // Most recently created first.
     std::uint32_t next_sibling;
     std::uint32_t first_body;  // The key's sections, in file order.
     std::uint32_t last_body;
+    std::uint16_t name_size;  // At most 256 units.
     bool link;
     bool plain_name;  // Plain ASCII, read in place from the file.
   };
@@ -89,8 +91,8 @@ class Hive {
 
   // The lines of one section of the key, after its header line.
   struct Body {
-    std::size_t begin;
-    std::size_t end;
+    std::uint32_t begin;
+    std::uint32_t end;
     std::uint32_t next;
   };
 
@@ -99,9 +101,9 @@ class Hive {
   // `Text` is a std::u16string_view, or a std::string_view of ASCII.
   template <typename Text>
   std::uint32_t FindChild(std::uint32_t parent, Text name,
-                          std::uint64_t hash) const;
+                          std::uint32_t hash) const;
   template <typename Text>
-  std::uint32_t AddChild(std::uint32_t parent, Text name, std::uint64_t hash);
+  std::uint32_t AddChild(std::uint32_t parent, Text name, std::uint32_t hash);
   void GrowTable();
   LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) const;
   LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
