@@ -403,6 +403,16 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
   *value = std::move(parsed);
 }
 
+// Steps over the continuation lines of a hex value whose line, starting at
+// `p`, ends in a backslash; any other line stands alone.
+void StepOverValue(const char* p, const char* end, Lines* more) {
+  if ((*p != '"' && *p != '@') || end[-1] != '\\') return;
+  std::u16string name;
+  if (const char* data = ParseValueName(p, end, &name)) {
+    ParseValueData(data, end, more, nullptr);
+  }
+}
+
 inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
   return (hash ^ FoldCase(unit)) * 0x100000001B3ull;
 }
@@ -491,7 +501,6 @@ bool Hive::Load(HiveBytes text) {
   keys_.reserve(text_.size() / 150 + 16);
   bodies_.reserve(text_.size() / 150 + 16);
 
-  std::u16string name;
   std::string_view arch;
   for (;;) {
     const char* line_start = lines.position();
@@ -510,11 +519,7 @@ bool Hive::Load(HiveBytes text) {
       case '"':
       case '@':
         // Only a hex list that ends in a backslash reaches past its line.
-        if (current_ != kNone && line.end[-1] == '\\') {
-          if (const char* data = ParseValueName(p, line.end, &name)) {
-            ParseValueData(data, line.end, &lines, nullptr);
-          }
-        }
+        if (current_ != kNone) StepOverValue(p, line.end, &lines);
         break;
       case '#':
         if (current_ != kNone) {
@@ -785,11 +790,8 @@ std::uint64_t Hive::LastWriteTime(std::uint32_t key) const {
   ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
     if (StartsWith(p, end, "#time=")) {
       ParseHexNumber(p + 6, end, &time);
-    } else if ((*p == '"' || *p == '@') && end[-1] == '\\') {
-      std::u16string name;
-      if (const char* data = ParseValueName(p, end, &name)) {
-        ParseValueData(data, end, more, nullptr);
-      }
+    } else {
+      StepOverValue(p, end, more);
     }
   });
   return time;
@@ -801,11 +803,8 @@ std::u16string Hive::ClassName(std::uint32_t key) const {
     if (StartsWith(p, end, "#class=\"")) {
       std::u16string text;
       if (ParseString(p + 8, end, '"', &text) != nullptr) class_name = text;
-    } else if ((*p == '"' || *p == '@') && end[-1] == '\\') {
-      std::u16string name;
-      if (const char* data = ParseValueName(p, end, &name)) {
-        ParseValueData(data, end, more, nullptr);
-      }
+    } else {
+      StepOverValue(p, end, more);
     }
   });
   return class_name;
