@@ -109,6 +109,32 @@ CASES = {
              sec(b'l5', b'#link\n"SymbolicLinkValue"=hex(6):' +
                  hex_units(b'\\Registry\\\\Machine\\Software\\Target') + b'\n') +
              b'[Software\\\\Target] 1\n' + dn(b'link target') + b'\n',
+    # Consecutive paths that share bytes, which the reader resumes after.
+    'section_paths': sec(b'p1\\\\sub', dn(b'p1 sub')) +
+                     sec(b'p1\\\\sub\\\\deeper', dn(b'p1 deeper')) +
+                     sec(b'p1\\\\sUB2', dn(b'p1 sub2')) +
+                     sec(b'P1', dn(b'p1 itself, other case')) +
+                     sec(rb'esc\x5cpart', dn(b'separator from an escape')) +
+                     sec(rb'esc\x5cpart2', dn(b'sibling after escape')) +
+                     sec(rb'esc\134part', dn(b'octal separator')) +
+                     sec(rb'br\]ack\\x', dn(b'escaped bracket prefix')) +
+                     sec(rb'br\]ack\\y', dn(b'escaped bracket sibling')) +
+                     sec(b'ab', dn(b'ab')) + sec(b'abc\\\\d', dn(b'abc d')) +
+                     b'[' + U + b'\\\\bad\\\\no close\n' + dn(b'dropped') + b'\n' +
+                     sec(b'bad\\\\after', dn(b'after a bad header')) +
+                     sec(b'lnk', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                         hex_units(b'\\Registry\\Machine\\Software\\LinkTarget') + b'\n') +
+                     sec(b'lnk\\\\through', dn(b'placed under the target')) +
+                     sec(b'lnk\\\\through2', dn(b'also under the target')) +
+                     b'[Software\\\\LinkTarget] 1\n' + dn(b'link target') + b'\n' +
+                     # Parents named after their children: each must find the
+                     # key its children's sections made.
+                     sec(b'P1\\\\', dn(b'p1 again, last write wins')) +
+                     sec(b'esc', dn(b'esc, parent of part')) +
+                     sec(rb'br\]ack', dn(b'br]ack, parent of x and y')) +
+                     sec(b'abc', dn(b'abc, parent of d')) +
+                     sec(b'bad', dn(b'bad, parent of after')) +
+                     sec(b'BAD\\\\after\\\\', b'"Extra"="merged"\n'),
     'values_outside_sections': dn(b'before any section') + sec(b'v', dn(b'v')) +
                                b'[unterminated section\n' + dn(b'dropped') + sec(b'w', dn(b'w')),
     'arch_stops_loading': sec(b'b', dn(b'before')) + b'#arch=win99\n' + sec(b'a', dn(b'after')),
