@@ -128,12 +128,19 @@ TEST(ProgramTest, ReportsAHiveItMayNotRead) {
   }
   TempPrefix prefix;
   prefix.WriteHive(kHeader + Section("", ""));
+  // The unprivileged user runs a copy that it can reach wherever the build
+  // folder is.
+  const fs::path program = prefix.path() / "lsinstalled";
+  fs::copy_file(LSINSTALLED_EXE, program);
   fs::permissions(prefix.path(), fs::perms::owner_all | fs::perms::others_exec);
   fs::permissions(prefix.hive(), fs::perms::owner_read);
+  const std::map<std::string, std::optional<std::string>> env = {
+      {"WINEPREFIX", prefix.path().string()}};
+  EXPECT_EQ(RunProgram({program.string()}, env).out, "0 items\r\n");
   const Outcome outcome =
       RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                  "--clear-groups", LSINSTALLED_EXE},
-                 {{"WINEPREFIX", prefix.path().string()}});
+                  "--clear-groups", program.string()},
+                 env);
   EXPECT_EQ(outcome.out, kCannotOpen);
   EXPECT_EQ(outcome.status, 1);
 }
