@@ -502,7 +502,8 @@ bool Hive::Load(HiveBytes text) {
   bodies_.reserve(text_.size() / 150 + 16);
 
   std::string_view arch;
-  for (;;) {
+  bool stopped = false;
+  while (!stopped) {
     const char* line_start = lines.position();
     if (!lines.Next(&line)) break;
     const char* p = SkipBlanks(line.begin, line.end);
@@ -529,11 +530,8 @@ bool Hive::Load(HiveBytes text) {
           // came before stays.
           const std::string_view value(
               p + 6, static_cast<std::size_t>(line.end - p - 6));
-          if ((value != "win32" && value != "win64") ||
-              (!arch.empty() && value != arch)) {
-            CloseBody(line_start);
-            return true;
-          }
+          stopped = (value != "win32" && value != "win64") ||
+                    (!arch.empty() && value != arch);
           arch = value;
         }
         break;
