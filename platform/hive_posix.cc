@@ -697,12 +697,7 @@ LONG Hive::FollowLink(std::uint32_t link, int* budget,
   if (!FindValue(link, u"SymbolicLinkValue", &value)) {
     return ERROR_FILE_NOT_FOUND;
   }
-  std::u16string path;
-  for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
-    path.push_back(static_cast<char16_t>(
-        static_cast<unsigned char>(value.data[i]) |
-        static_cast<unsigned char>(value.data[i + 1]) << 8));
-  }
+  const std::u16string path = value.Units();
   // Only targets in the machine hive are found in system.reg.
   constexpr std::u16string_view kMachine = u"\\registry\\machine";
   if (path.size() < kMachine.size() ||
@@ -825,6 +820,16 @@ bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
     }
   });
   return found;
+}
+
+std::u16string Value::Units() const {
+  std::u16string units(data.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] =
+        static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
+                              static_cast<unsigned char>(data[2 * i + 1]) << 8);
+  }
+  return units;
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {

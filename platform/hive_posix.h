@@ -22,6 +22,9 @@ namespace registry {
 struct Value {
   DWORD type = REG_NONE;
   std::string data;
+
+  // The data as UTF-16 units; an odd last byte is dropped.
+  std::u16string Units() const;
 };
 
 class Hive {

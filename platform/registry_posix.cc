@@ -160,13 +160,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
   // data, embedded and trailing NULs included, an odd last byte dropped.
   std::string bytes;
   if (IsStringType(value.type)) {
-    std::u16string units(value.data.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      units[i] = static_cast<char16_t>(
-          static_cast<unsigned char>(value.data[2 * i]) |
-          static_cast<unsigned char>(value.data[2 * i + 1]) << 8);
-    }
-    bytes = registry::Utf16ToUtf8(units);
+    bytes = registry::Utf16ToUtf8(value.Units());
   } else {
     bytes = std::move(value.data);
   }
