@@ -283,6 +283,40 @@ const char* ParseString(const char* p, const char* end, char terminator,
 // Parses the name of a value line, whose first non-blank byte is '"' or '@',
 // and the '=' after it.  Returns where the data begins, or nullptr when the
 // name is malformed: Wine then creates no value.
+// Finds the first `terminator` that no escape takes: the one after an even
+// run of backslashes.  After the byte that follows its backslash, no escape
+// goes on with a backslash or a terminator, so the run's parity decides.
+// `p` must not be inside an escape.
+const char* FindUnescaped(const char* p, const char* end, char terminator) {
+  for (const char* from = p;;) {
+    const auto* hit = static_cast<const char*>(
+        std::memchr(from, terminator, static_cast<std::size_t>(end - from)));
+    if (hit == nullptr) return nullptr;
+    std::size_t backslashes = 0;
+    while (hit - backslashes > p &&
+           hit[-1 - static_cast<std::ptrdiff_t>(backslashes)] == '\\') {
+      ++backslashes;
+    }
+    if (backslashes % 2 == 0) return hit;
+    from = hit + 1;
+  }
+}
+
+// Where the data of a value line starts, without decoding its name; nullptr
+// when the name is malformed.
+const char* ValueDataStart(const char* p, const char* end) {
+  if (*p == '@') {
+    ++p;
+  } else {
+    p = FindUnescaped(p + 1, end, '"');
+    if (p == nullptr) return nullptr;
+    ++p;
+  }
+  p = SkipBlanks(p, end);
+  if (p == end || *p != '=') return nullptr;
+  return SkipBlanks(p + 1, end);
+}
+
 const char* ParseValueName(const char* p, const char* end,
                            std::u16string* name) {
   name->clear();
@@ -407,8 +441,7 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
 // `p`, ends in a backslash; any other line stands alone.
 void StepOverValue(const char* p, const char* end, Lines* more) {
   if ((*p != '"' && *p != '@') || end[-1] != '\\') return;
-  std::u16string name;
-  if (const char* data = ParseValueName(p, end, &name)) {
+  if (const char* data = ValueDataStart(p, end)) {
     ParseValueData(data, end, more, nullptr);
   }
 }
@@ -572,12 +605,9 @@ void Hive::StartSection(const char* name, const char* end) {
   while (kept > 0 && boundaries_[kept - 1].offset > shared) --kept;
   const char* p = name + (kept > 0 ? boundaries_[kept - 1].offset : 0);
 
-  // The path ends at the first ']' not taken by an escape.  No escape goes
-  // on with a ']' after the byte that follows its backslash, and the
-  // resumed part starts after a separator, outside any escape.
-  const char* close = p;
-  while (close < end && *close != ']') close += *close == '\\' ? 2 : 1;
-  if (close >= end) return;  // Malformed: Wine creates nothing.
+  // The resumed part starts after a separator, outside any escape.
+  const char* close = FindUnescaped(p, end, ']');
+  if (close == nullptr) return;  // Malformed: Wine creates nothing.
   boundaries_.resize(kept);
   previous_path_ =
       std::string_view(name, static_cast<std::size_t>(close - name));
