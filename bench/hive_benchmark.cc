@@ -60,14 +60,28 @@ void ScanHive(benchmark::State& state, const std::string& text) {
 // Filling the list: each Add walks from the front, so the cost grows with
 // the square of the count.
 void FillList(benchmark::State& state) {
+  // Names shaped like real ones: a few words and a version.
+  static const char* const kWords[] = {
+      "Adobe",     "audio",   "Backup",  "Cloud",    "Codec",   "Driver",
+      "Engine",    "Filter",  "Font",    "Graphic",  "helper",  "Image",
+      "Kernel",    "Media",   "Monitor", "Network",  "Office",  "Player",
+      "Printer",   "Runtime", "Search",  "Security", "Service", "Studio",
+      "Sync",      "Tools",   "Update",  "Video",    "Viewer",  "Web",
+      "Microsoft", "Mozilla", "NVIDIA",  "Intel",    "7-Zip",   "Zoom"};
   const auto count = static_cast<int>(state.range(0));
   std::vector<std::string> names;
   std::uint64_t seed = 88172645463325252ull;
-  for (int i = 0; i < count; ++i) {
+  const auto next = [&seed] {
     seed ^= seed << 13;
     seed ^= seed >> 7;
     seed ^= seed << 17;
-    names.push_back("Product " + std::to_string(seed % 1000000) + " Suite");
+    return seed;
+  };
+  for (int i = 0; i < count; ++i) {
+    names.push_back(std::string(kWords[next() % std::size(kWords)]) + " " +
+                    kWords[next() % std::size(kWords)] + " " +
+                    std::to_string(next() % 30) + "." +
+                    std::to_string(next() % 100));
   }
   DisplayNameList list;
   for (auto _ : state) {
