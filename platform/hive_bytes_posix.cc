@@ -67,11 +67,11 @@ HiveBytes::HiveBytes(HiveBytes&& other) noexcept
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)) {}
 
+// The old bytes go with `other`, whose destructor releases them.
 HiveBytes& HiveBytes::operator=(HiveBytes&& other) noexcept {
-  if (this != &other) {
-    this->~HiveBytes();
-    new (this) HiveBytes(std::move(other));
-  }
+  std::swap(data_, other.data_);
+  std::swap(size_, other.size_);
+  std::swap(capacity_, other.capacity_);
   return *this;
 }
 
