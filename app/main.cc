@@ -15,7 +15,8 @@ constexpr char kUninstallKeyPath[] =
 // Exit statuses.
 constexpr int kListed = 0;
 constexpr int kStartFailed = 1;
-constexpr int kIncomplete = 2;  // Memory ran out or stdout failed.
+// Memory ran out, the walk was cut short, or stdout failed.
+constexpr int kIncomplete = 2;
 
 }  // namespace
 
@@ -40,5 +41,6 @@ int main() {
   CoUninitialize();
 
   const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
-  return written && !DisplayNameLost ? kListed : kIncomplete;
+  return written && !DisplayNameLost && !UninstallScanIncomplete ? kListed
+                                                                 : kIncomplete;
 }

@@ -1,13 +1,12 @@
 #include "platform/hive_bytes_posix.h"
 
+#include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -15,50 +14,34 @@ namespace registry {
 
 namespace {
 
-// The one mapped file, for the SIGBUS handler.  A process maps one hive at
-// a time; tests that load many only ever load copies.
-std::atomic<char*> mapped_begin{nullptr};
-std::atomic<std::size_t> mapped_size{0};
-struct sigaction previous_bus_action;
-
-// A page of the file past its new end: put zeros there and retry the read.
-void OnBusError(int signal, siginfo_t* info, void* context) {
-  char* const begin = mapped_begin.load();
-  auto* const address = static_cast<char*>(info->si_addr);
-  if (begin != nullptr && address >= begin &&
-      address < begin + mapped_size.load()) {
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    void* start = reinterpret_cast<void*>(
-        reinterpret_cast<std::uintptr_t>(address) & ~(page - 1));
-    if (mmap(start, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,
-             -1, 0) != MAP_FAILED) {
-      return;
-    }
-  }
-  sigaction(SIGBUS, &previous_bus_action, nullptr);
-  if (previous_bus_action.sa_flags & SA_SIGINFO) {
-    previous_bus_action.sa_sigaction(signal, info, context);
-  } else if (previous_bus_action.sa_handler != SIG_IGN &&
-             previous_bus_action.sa_handler != SIG_DFL) {
-    previous_bus_action.sa_handler(signal);
-  }
-  // Otherwise the fault repeats on return, now with the default action.
+// Anonymous pages, faulted in by the kernel in one call: cheaper than a
+// page fault at a time while the file is copied in.
+char* MapPages(std::size_t size) {
+  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return memory == MAP_FAILED ? nullptr : static_cast<char*>(memory);
 }
+
+// Closes a descriptor on every way out of a scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
-HiveBytes::HiveBytes(std::size_t capacity) {
-  if (capacity == 0) capacity = 1;
-  void* memory = mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  if (memory == MAP_FAILED) return;
-  data_ = static_cast<char*>(memory);
-  capacity_ = capacity;
-}
-
-HiveBytes::HiveBytes(std::string_view bytes) : HiveBytes(bytes.size()) {
-  if (data_ == nullptr || bytes.empty()) return;
-  std::memcpy(data_, bytes.data(), bytes.size());
+HiveBytes::HiveBytes(std::string_view bytes) {
+  if (!Reserve(bytes.size())) return;
+  if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
   size_ = bytes.size();
 }
 
@@ -76,44 +59,51 @@ HiveBytes& HiveBytes::operator=(HiveBytes&& other) noexcept {
 }
 
 HiveBytes::~HiveBytes() {
-  if (data_ == nullptr) return;
-  if (data_ == mapped_begin.load()) mapped_begin = nullptr;
-  munmap(data_, capacity_);
+  if (data_ != nullptr) munmap(data_, capacity_);
 }
 
-bool HiveBytes::MapFile(const char* path, HiveBytes* bytes) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+bool HiveBytes::Reserve(std::size_t capacity) {
+  // Never an empty mapping, so that data() is set whenever ok() is.
+  capacity = std::max<std::size_t>(capacity, 1);
+  char* const memory = MapPages(capacity);
+  if (memory == nullptr) return false;
+  if (size_ > 0) std::memcpy(memory, data_, size_);
+  if (data_ != nullptr) munmap(data_, capacity_);
+  data_ = memory;
+  capacity_ = capacity;
+  return true;
+}
+
+bool HiveBytes::ReadFile(const char* path, HiveBytes* bytes) {
+  // Non-blocking, so that opening a FIFO does not wait for a writer; the
+  // type is checked before a single byte is read.
+  const Descriptor fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) return false;
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
+  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::size_t>(info.st_size) >= kLimit) {
     return false;
   }
-  HiveBytes mapped;
-  if (info.st_size == 0) {
-    close(fd);
-    *bytes = HiveBytes(std::string_view());
-    return bytes->capacity() > 0;
+  // One byte more than the file holds, so that the read that finds its end
+  // needs no second buffer unless the file grew.
+  HiveBytes read;
+  if (!read.Reserve(static_cast<std::size_t>(info.st_size) + 1)) return false;
+  for (;;) {
+    if (read.size_ == read.capacity_) {
+      if (read.capacity_ >= kLimit) return false;
+      if (!read.Reserve(std::min(read.capacity_ * 2, kLimit))) return false;
+    }
+    const ssize_t n =
+        ::read(fd.get(), read.data_ + read.size_, read.capacity_ - read.size_);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    read.size_ += static_cast<std::size_t>(n);
   }
-  const auto size = static_cast<std::size_t>(info.st_size);
-  void* memory =
-      mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-  close(fd);
-  if (memory == MAP_FAILED) return false;
-  static const bool handler_installed = [] {
-    struct sigaction action = {};
-    action.sa_sigaction = OnBusError;
-    action.sa_flags = SA_SIGINFO | SA_NODEFER;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGBUS, &action, &previous_bus_action) == 0;
-  }();
-  (void)handler_installed;
-  mapped.data_ = static_cast<char*>(memory);
-  mapped.size_ = size;
-  mapped.capacity_ = size;
-  mapped_size = size;
-  mapped_begin = mapped.data_;
-  *bytes = std::move(mapped);
+  if (read.size_ >= kLimit) return false;
+  *bytes = std::move(read);
   return true;
 }
 

@@ -1,6 +1,6 @@
-// The bytes of a hive: the file mapped read-only, or a copy in memory that
-// the kernel maps in one call.  Mapping the file's own pages, all at once,
-// costs a fraction of copying them, or of faulting in pages one by one.
+// The bytes of a hive: a private copy of the file taken once, so that
+// nothing another process does to the file afterwards changes what the
+// registry answers.
 
 #ifndef PLATFORM_HIVE_BYTES_POSIX_H_
 #define PLATFORM_HIVE_BYTES_POSIX_H_
@@ -12,30 +12,35 @@ namespace registry {
 
 class HiveBytes {
  public:
+  // Hive offsets are 32-bit: a file of this size or more is no hive.
+  static constexpr std::size_t kLimit = 0xFFFFFFFF;
+
   HiveBytes() = default;
-  // Room for `capacity` bytes, none of them in use yet.  On failure the
-  // object has no room.
-  explicit HiveBytes(std::size_t capacity);
+  // A copy of `bytes`.  On failure (no memory) the object holds nothing and
+  // ok() is false.
   explicit HiveBytes(std::string_view bytes);
   HiveBytes(HiveBytes&& other) noexcept;
   HiveBytes& operator=(HiveBytes&& other) noexcept;
   ~HiveBytes();
 
-  char* data() const { return data_; }
+  const char* data() const { return data_; }
   std::size_t size() const { return size_; }
-  std::size_t capacity() const { return capacity_; }
-  void set_size(std::size_t size) { size_ = size; }
+  bool ok() const { return data_ != nullptr; }
 
-  // Maps the whole regular file at `path`; false for anything else (no
-  // file, a directory, a device, an error).  Should the file shrink while
-  // mapped, the pages past its new end read as zeros instead of raising
-  // SIGBUS.
-  static bool MapFile(const char* path, HiveBytes* bytes);
+  // Reads the whole regular file at `path`, up to its end even if it grew
+  // since it was opened.  Returns false, without blocking and before reading
+  // anything, for what is not a regular file (a FIFO, a socket, a device, a
+  // directory) or has kLimit bytes or more, and false for a failed read or
+  // when memory runs out.
+  static bool ReadFile(const char* path, HiveBytes* bytes);
 
  private:
+  // Room for `capacity` bytes, none in use; false when memory ran out.
+  bool Reserve(std::size_t capacity);
+
   char* data_ = nullptr;
   std::size_t size_ = 0;
-  std::size_t capacity_ = 0;  // Of the mapping.
+  std::size_t capacity_ = 0;  // Of the mapping; 0 when there is none.
 };
 
 }  // namespace registry

@@ -510,7 +510,7 @@ class PathElements {
 
 bool Hive::Load(HiveBytes text) {
   *this = Hive();
-  if (text.size() >= UINT32_MAX) return false;
+  if (!text.ok() || text.size() >= HiveBytes::kLimit) return false;
   text_ = std::move(text);
   const char* const begin = text_.data();
   const char* const end = begin + text_.size();
@@ -764,20 +764,22 @@ LONG Hive::Open(std::uint32_t key, std::u16string_view path,
 }
 
 const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
-  auto [it, inserted] = subkeys_.try_emplace(key);
-  std::vector<std::uint32_t>& subkeys = it->second;
-  if (inserted) {
-    for (std::uint32_t child = keys_[key].first_child; child != kNone;
-         child = keys_[child].next_sibling) {
-      subkeys.push_back(child);
-    }
-    std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
-    std::stable_sort(subkeys.begin(), subkeys.end(),
-                     [this](std::uint32_t a, std::uint32_t b) {
-                       return OrderFolded(Name(a), Name(b));
-                     });
+  if (const auto it = subkeys_.find(key); it != subkeys_.end()) {
+    return it->second;
   }
-  return subkeys;
+  // Built aside and only then kept, so that running out of memory on the
+  // way leaves no partial list behind.
+  std::vector<std::uint32_t> subkeys;
+  for (std::uint32_t child = keys_[key].first_child; child != kNone;
+       child = keys_[child].next_sibling) {
+    subkeys.push_back(child);
+  }
+  std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
+  std::stable_sort(subkeys.begin(), subkeys.end(),
+                   [this](std::uint32_t a, std::uint32_t b) {
+                     return OrderFolded(Name(a), Name(b));
+                   });
+  return subkeys_.emplace(key, std::move(subkeys)).first->second;
 }
 
 Hive::NameView Hive::Name(std::uint32_t key) const {

@@ -34,9 +34,12 @@ class Hive {
 
   // Reads a whole system.reg.  Returns false, leaving the hive without any
   // key, when the first line is not Wine's version 2 header (Wine then
-  // refuses the whole file) or the file has 4 GiB or more.  Damaged lines after
-  // it are handled as Wine handles them; nothing in `text` can make the reader
+  // refuses the whole file) or `text` holds nothing.  Damaged lines after it
+  // are handled as Wine handles them; nothing in `text` can make the reader
   // fail otherwise.
+  //
+  // Every member that allocates throws std::bad_alloc when memory runs out;
+  // a hive whose Load threw is to be discarded.
   bool Load(HiveBytes text);
 
   // Finds `path` below `key`.  Elements are separated by backslashes; empty

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 
@@ -48,18 +50,43 @@ std::string HivePath() {
   return home + "/.wine/system.reg";
 }
 
+// The calls stand in for Win32's, so no exception may leave them: memory
+// running out anywhere below one is its ERROR_OUTOFMEMORY.
+template <typename Call>
+LONG Guarded(Call call) noexcept {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  } catch (const std::length_error&) {
+    return ERROR_OUTOFMEMORY;
+  }
+}
+
+// Reads the prefix's file into `hive`.  A hive that could not be read
+// whole, for whatever reason, is no hive.
+bool LoadHive(registry::Hive* hive) {
+  try {
+    registry::HiveBytes text;
+    if (registry::HiveBytes::ReadFile(HivePath().c_str(), &text) &&
+        hive->Load(std::move(text))) {
+      return true;
+    }
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  *hive = registry::Hive();
+  return false;
+}
+
 // Finds the key behind `handle`, reading the hive on first use of
 // HKEY_LOCAL_MACHINE.
 LONG KeyOf(HKEY handle, std::uint32_t* key) {
   Registry& registry = TheRegistry();
   if (handle == HKEY_LOCAL_MACHINE) {
     if (registry.state == HiveState::kUnread) {
-      registry::HiveBytes text;
       registry.state =
-          registry::HiveBytes::MapFile(HivePath().c_str(), &text) &&
-                  registry.hive.Load(std::move(text))
-              ? HiveState::kLoaded
-              : HiveState::kMissing;
+          LoadHive(&registry.hive) ? HiveState::kLoaded : HiveState::kMissing;
     }
     if (registry.state == HiveState::kMissing) return ERROR_FILE_NOT_FOUND;
     *key = registry::Hive::kRoot;
@@ -79,107 +106,114 @@ bool IsStringType(DWORD type) {
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
-  std::uint32_t parent;
-  if (const LONG status = KeyOf(key, &parent); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (sub_key != nullptr && sub_key[0] == '\\') return ERROR_BAD_PATHNAME;
-  Registry& registry = TheRegistry();
-  std::uint32_t found;
-  const LONG status = registry.hive.Open(
-      parent, registry::Utf8ToUtf16(sub_key ? sub_key : ""), &found);
-  if (status != ERROR_SUCCESS) return status;
-  // Multiples of four, like Windows handles, so no value collides with the
-  // predefined HKEY_LOCAL_MACHINE.
-  registry.last_handle += 4;
-  registry.handles.emplace(registry.last_handle, found);
-  *result = reinterpret_cast<HKEY>(registry.last_handle);
-  return ERROR_SUCCESS;
+  return Guarded([&]() -> LONG {
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::uint32_t parent;
+    if (const LONG status = KeyOf(key, &parent); status != ERROR_SUCCESS) {
+      return status;
+    }
+    if (sub_key != nullptr && sub_key[0] == '\\') return ERROR_BAD_PATHNAME;
+    Registry& registry = TheRegistry();
+    std::uint32_t found;
+    const LONG status = registry.hive.Open(
+        parent, registry::Utf8ToUtf16(sub_key ? sub_key : ""), &found);
+    if (status != ERROR_SUCCESS) return status;
+    // Multiples of four, like Windows handles, so no value collides with the
+    // predefined HKEY_LOCAL_MACHINE.
+    registry.last_handle += 4;
+    registry.handles.emplace(registry.last_handle, found);
+    *result = reinterpret_cast<HKEY>(registry.last_handle);
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
                    LPDWORD reserved, LPSTR class_name, LPDWORD class_size,
                    PFILETIME last_write_time) {
-  if (name == nullptr || name_size == nullptr || reserved != nullptr ||
-      (class_name != nullptr && class_size == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::uint32_t parent;
-  if (const LONG status = KeyOf(key, &parent); status != ERROR_SUCCESS) {
-    return status;
-  }
-  Registry& registry = TheRegistry();
-  if (index == registry.failing_index) return registry.failing_status;
-  registry::Hive& hive = registry.hive;
-  const std::vector<std::uint32_t>& subkeys = hive.Subkeys(parent);
-  if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  const std::uint32_t child = subkeys[index];
+  return Guarded([&]() -> LONG {
+    if (name == nullptr || name_size == nullptr || reserved != nullptr ||
+        (class_name != nullptr && class_size == nullptr)) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    std::uint32_t parent;
+    if (const LONG status = KeyOf(key, &parent); status != ERROR_SUCCESS) {
+      return status;
+    }
+    Registry& registry = TheRegistry();
+    if (index == registry.failing_index) return registry.failing_status;
+    registry::Hive& hive = registry.hive;
+    const std::vector<std::uint32_t>& subkeys = hive.Subkeys(parent);
+    if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const std::uint32_t child = subkeys[index];
 
-  // When either buffer is too small nothing is written.
-  const std::string text = hive.NameUtf8(child);
-  std::string class_text;
-  if (class_name != nullptr) {
-    class_text = registry::Utf16ToUtf8(hive.ClassName(child));
-  }
-  if (text.size() + 1 > *name_size ||
-      (class_name != nullptr && class_text.size() + 1 > *class_size)) {
-    return ERROR_MORE_DATA;
-  }
-  std::memcpy(name, text.c_str(), text.size() + 1);
-  *name_size = static_cast<DWORD>(text.size());
-  if (class_name != nullptr) {
-    std::memcpy(class_name, class_text.c_str(), class_text.size() + 1);
-    *class_size = static_cast<DWORD>(class_text.size());
-  }
-  if (last_write_time != nullptr) {
-    const std::uint64_t time = hive.LastWriteTime(child);
-    last_write_time->dwLowDateTime = static_cast<DWORD>(time);
-    last_write_time->dwHighDateTime = static_cast<DWORD>(time >> 32);
-  }
-  return ERROR_SUCCESS;
+    // When either buffer is too small nothing is written.
+    const std::string text = hive.NameUtf8(child);
+    std::string class_text;
+    if (class_name != nullptr) {
+      class_text = registry::Utf16ToUtf8(hive.ClassName(child));
+    }
+    if (text.size() + 1 > *name_size ||
+        (class_name != nullptr && class_text.size() + 1 > *class_size)) {
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, text.c_str(), text.size() + 1);
+    *name_size = static_cast<DWORD>(text.size());
+    if (class_name != nullptr) {
+      std::memcpy(class_name, class_text.c_str(), class_text.size() + 1);
+      *class_size = static_cast<DWORD>(class_text.size());
+    }
+    if (last_write_time != nullptr) {
+      const std::uint64_t time = hive.LastWriteTime(child);
+      last_write_time->dwLowDateTime = static_cast<DWORD>(time);
+      last_write_time->dwHighDateTime = static_cast<DWORD>(time >> 32);
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD data_size) {
-  if (reserved != nullptr || (data != nullptr && data_size == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::uint32_t index;
-  if (const LONG status = KeyOf(key, &index); status != ERROR_SUCCESS) {
-    return status;
-  }
-  registry::Value value;
-  if (!TheRegistry().hive.FindValue(
-          index, registry::Utf8ToUtf16(value_name ? value_name : ""), &value)) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-
-  // Strings reach the caller in the ANSI code page: every UTF-16 unit of the
-  // data, embedded and trailing NULs included, an odd last byte dropped.
-  std::string bytes;
-  if (IsStringType(value.type)) {
-    bytes = registry::Utf16ToUtf8(value.Units());
-  } else {
-    bytes = std::move(value.data);
-  }
-
-  if (type != nullptr) *type = value.type;
-  if (data != nullptr) {
-    if (bytes.size() > *data_size) {
-      *data_size = static_cast<DWORD>(bytes.size());
-      return ERROR_MORE_DATA;
+  return Guarded([&]() -> LONG {
+    if (reserved != nullptr || (data != nullptr && data_size == nullptr)) {
+      return ERROR_INVALID_PARAMETER;
     }
-    std::memcpy(data, bytes.data(), bytes.size());
-    // A string without its terminator gets one when there is room.
-    if (IsStringType(value.type) && !bytes.empty() &&
-        bytes.size() < *data_size && bytes.back() != '\0') {
-      data[bytes.size()] = 0;
+    std::uint32_t index;
+    if (const LONG status = KeyOf(key, &index); status != ERROR_SUCCESS) {
+      return status;
     }
-  }
-  if (data_size != nullptr) *data_size = static_cast<DWORD>(bytes.size());
-  return ERROR_SUCCESS;
+    registry::Value value;
+    if (!TheRegistry().hive.FindValue(
+            index, registry::Utf8ToUtf16(value_name ? value_name : ""),
+            &value)) {
+      return ERROR_FILE_NOT_FOUND;
+    }
+
+    // Strings reach the caller in the ANSI code page: every UTF-16 unit of the
+    // data, embedded and trailing NULs included, an odd last byte dropped.
+    std::string bytes;
+    if (IsStringType(value.type)) {
+      bytes = registry::Utf16ToUtf8(value.Units());
+    } else {
+      bytes = std::move(value.data);
+    }
+
+    if (type != nullptr) *type = value.type;
+    if (data != nullptr) {
+      if (bytes.size() > *data_size) {
+        *data_size = static_cast<DWORD>(bytes.size());
+        return ERROR_MORE_DATA;
+      }
+      std::memcpy(data, bytes.data(), bytes.size());
+      // A string without its terminator gets one when there is room.
+      if (IsStringType(value.type) && !bytes.empty() &&
+          bytes.size() < *data_size && bytes.back() != '\0') {
+        data[bytes.size()] = 0;
+      }
+    }
+    if (data_size != nullptr) *data_size = static_cast<DWORD>(bytes.size());
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegCloseKey(HKEY key) {

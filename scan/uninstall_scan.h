@@ -11,4 +11,10 @@
 // silently; any enumeration failure ends the walk.
 void ScanUninstallKey(HKEY key);
 
+// Set, and never reset by the scan, when a walk ended on an enumeration
+// failure other than the end of the subkeys, or when a subkey could not be
+// opened or read because memory ran out.  The names added are then not all
+// the names there are.
+extern bool UninstallScanIncomplete;
+
 #endif  // SCAN_UNINSTALL_SCAN_H_

@@ -1,8 +1,14 @@
-// A hive file mapped into memory, and what happens when it shrinks.
+// Reading a hive file into memory: what counts as one, and the snapshot it
+// gives.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -11,36 +17,86 @@
 
 namespace {
 
-TEST(HiveBytesTest, MapsRegularFilesOnly) {
-  TempPrefix prefix;
+namespace fs = std::filesystem;
+
+bool Read(const fs::path& path, std::string* text = nullptr) {
   registry::HiveBytes bytes;
-  EXPECT_FALSE(registry::HiveBytes::MapFile(prefix.hive().c_str(), &bytes));
-  EXPECT_FALSE(registry::HiveBytes::MapFile(prefix.path().c_str(), &bytes));
-  EXPECT_FALSE(registry::HiveBytes::MapFile("/dev/null", &bytes));
-
-  prefix.WriteHive("");
-  ASSERT_TRUE(registry::HiveBytes::MapFile(prefix.hive().c_str(), &bytes));
-  EXPECT_EQ(bytes.size(), 0u);
-
-  prefix.WriteHive("WINE REGISTRY Version 2\n");
-  ASSERT_TRUE(registry::HiveBytes::MapFile(prefix.hive().c_str(), &bytes));
-  EXPECT_EQ(std::string(bytes.data(), bytes.size()),
-            "WINE REGISTRY Version 2\n");
+  if (!registry::HiveBytes::ReadFile(path.c_str(), &bytes)) return false;
+  if (text != nullptr) text->assign(bytes.data(), bytes.size());
+  return true;
 }
 
-TEST(HiveBytesTest, AFileCutShortWhileMappedReadsAsZeros) {
+TEST(HiveBytesTest, ReadsRegularFilesWhole) {
   TempPrefix prefix;
-  const std::string text(3 * 65536, 'x');
-  prefix.WriteHive(text);
-  registry::HiveBytes bytes;
-  ASSERT_TRUE(registry::HiveBytes::MapFile(prefix.hive().c_str(), &bytes));
-  ASSERT_EQ(truncate(prefix.hive().c_str(), 100), 0);
+  std::string text = "stale";
+  prefix.WriteHive("");
+  ASSERT_TRUE(Read(prefix.hive(), &text));
+  EXPECT_EQ(text, "");
 
-  // Without the guard this read would end the process with SIGBUS.
-  std::size_t zeros = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i) zeros += bytes.data()[i] == 0;
-  EXPECT_EQ(bytes.data()[0], 'x');
-  EXPECT_GT(zeros, 65536u);
+  // Larger than any buffer a read might start with.
+  std::string large(3 * 65536 + 7, 'x');
+  large[70000] = '\0';
+  prefix.WriteHive(large);
+  ASSERT_TRUE(Read(prefix.hive(), &text));
+  EXPECT_EQ(text, large);
+}
+
+// None of these may block or be read: a FIFO without a writer would wait
+// for one forever, and a device may never end.
+TEST(HiveBytesTest, RefusesWhatIsNotARegularFile) {
+  TempPrefix prefix;
+  EXPECT_FALSE(Read(prefix.hive()));  // Missing.
+  EXPECT_FALSE(Read(prefix.path()));  // A directory.
+  EXPECT_FALSE(Read("/dev/null"));
+
+  ASSERT_EQ(mkfifo(prefix.hive().c_str(), 0600), 0);
+  EXPECT_FALSE(Read(prefix.hive()));
+  fs::remove(prefix.hive());
+
+  fs::create_symlink("/dev/zero", prefix.hive());
+  EXPECT_FALSE(Read(prefix.hive()));
+  fs::remove(prefix.hive());
+
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  const std::string path = prefix.hive().string();
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(
+      bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_FALSE(Read(prefix.hive()));
+  close(listener);
+}
+
+long PeakKilobytes() {
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A sparse file costs no disk; read, it would cost 5 GB of memory.
+TEST(HiveBytesTest, RefusesAFileOf4GiBOrMoreBeforeReadingIt) {
+  TempPrefix prefix;
+  for (const off_t size : {off_t{5} << 30, off_t{0xFFFFFFFF}}) {
+    prefix.WriteHive("WINE REGISTRY Version 2\n#arch=win64\n");
+    ASSERT_EQ(truncate(prefix.hive().c_str(), size), 0);
+    const long before = PeakKilobytes();
+    EXPECT_FALSE(Read(prefix.hive())) << size;
+    EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << size;
+  }
+}
+
+TEST(HiveBytesTest, TheCopyOutlivesChangesToTheFile) {
+  TempPrefix prefix;
+  const std::string original(100000, 'a');
+  prefix.WriteHive(original);
+  registry::HiveBytes bytes;
+  ASSERT_TRUE(registry::HiveBytes::ReadFile(prefix.hive().c_str(), &bytes));
+  prefix.WriteHive(std::string(original.size(), 'b'));  // In place.
+  ASSERT_EQ(truncate(prefix.hive().c_str(), 10), 0);
+  EXPECT_EQ(std::string(bytes.data(), bytes.size()), original);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -34,10 +35,10 @@ const std::string kHeader = "WINE REGISTRY Version 2\n#arch=win64\n\n";
 
 Outcome RunIn(const std::string& program, const TempPrefix& prefix,
               Stdout destination = Stdout::kCaptured,
-              std::vector<std::string> args = {}) {
+              std::vector<std::string> args = {}, Limits limits = {}) {
   args.insert(args.begin(), program);
-  return RunProgram(args, {{"WINEPREFIX", prefix.path().string()}},
-                    destination);
+  return RunProgram(args, {{"WINEPREFIX", prefix.path().string()}}, destination,
+                    limits);
 }
 
 // Each hive in tests/hives against what the Windows build printed for it
@@ -185,6 +186,140 @@ TEST(ProgramTest, AListingMissingANameEndsWithStatusTwo) {
   const Outcome outcome = RunIn(LSINSTALLED_NO_MEMORY_EXE, prefix);
   EXPECT_EQ(outcome.out, "Alpha\r\nBeta\r\n2 items\r\n");
   EXPECT_EQ(outcome.status, 2);
+}
+
+// Whatever the system.reg is, the program answers at once: a FIFO with no
+// writer, a device that never ends, a sparse file too large to be a hive.
+TEST(ProgramTest, RefusesAHiveThatIsNoFileWithoutWaitingOrReadingIt) {
+  TempPrefix prefix;
+  const auto expect_refused = [&](const char* what) {
+    const Outcome outcome = RunIn(LSINSTALLED_EXE, prefix, Stdout::kCaptured,
+                                  {}, Limits{.seconds = 10});
+    EXPECT_EQ(outcome.out, kCannotOpen) << what;
+    EXPECT_EQ(outcome.status, 1) << what;
+    EXPECT_EQ(outcome.err, "") << what;
+    // Reading the 5 GiB file would take as much memory.
+    EXPECT_LT(outcome.peak_kilobytes, 64 * 1024) << what;
+  };
+  ASSERT_EQ(mkfifo(prefix.hive().c_str(), 0600), 0);
+  expect_refused("FIFO");
+  fs::remove(prefix.hive());
+  fs::create_symlink("/dev/zero", prefix.hive());
+  expect_refused("/dev/zero");
+  fs::remove(prefix.hive());
+  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n"));
+  fs::resize_file(prefix.hive(), std::uintmax_t{5} << 30);
+  expect_refused("5 GiB");
+}
+
+TEST(ProgramTest, AWalkCutShortByTheRegistryEndsWithStatusTwo) {
+  TempPrefix prefix;
+  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n") +
+                   Section("b", "\"DisplayName\"=\"Beta\"\n") +
+                   Section("c", "\"DisplayName\"=\"Gamma\"\n"));
+  // The second subkey's enumeration fails.
+  const Outcome outcome = RunIn(LSINSTALLED_ENUMERATION_FAILS_EXE, prefix);
+  EXPECT_EQ(outcome.out, "Alpha\r\n1 items\r\n");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, "");
+}
+
+// A hive of `count` entries named "App 00000" on, and its listing.
+std::string ManyEntries(int count, std::string* listing) {
+  std::string hive = kHeader;
+  listing->clear();
+  for (int i = 0; i < count; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "App %05d", i);
+    hive += Section(std::string("{") + name + "}",
+                    "\"DisplayName\"=\"" + std::string(name) +
+                        "\"\n\"Publisher\"=\"Someone\"\n");
+    *listing += std::string(name) + "\r\n";
+  }
+  *listing += std::to_string(count) + " items\r\n";
+  return hive;
+}
+
+// Memory running out is never a crash, a message on stderr or a listing
+// passed off as whole: status 0 with everything, 1 with "Cannot open", or
+// 2 with some of the names and their count.
+void ExpectAnHonestEnd(const Outcome& outcome, const std::string& listing) {
+  EXPECT_EQ(outcome.err, "");
+  switch (outcome.status) {
+    case 0:
+      EXPECT_EQ(outcome.out, listing);
+      break;
+    case 1:
+      EXPECT_EQ(outcome.out, kCannotOpen);
+      break;
+    case 2: {
+      std::istringstream lines(outcome.out);
+      std::string line;
+      long names = 0;
+      while (std::getline(lines, line) && lines.peek() != EOF) {
+        EXPECT_NE(listing.find(line + "\n"), std::string::npos) << line;
+        ++names;
+      }
+      EXPECT_EQ(line, std::to_string(names) + " items\r");
+      break;
+    }
+    default:
+      ADD_FAILURE() << "status " << outcome.status << ": " << outcome.out;
+  }
+}
+
+// Every allocation below the registry calls in turn fails, one run each.
+TEST(ProgramTest, EveryAllocationThatFailsEndsTheRunHonestly) {
+  TempPrefix prefix;
+  std::string listing;
+  prefix.WriteHive(ManyEntries(3, &listing));
+  int incomplete = 0;
+  for (int failing = 0;; ++failing) {
+    ASSERT_LT(failing, 10000) << "the run never completed";
+    const Outcome outcome = RunProgram(
+        {LSINSTALLED_ALLOCATIONS_FAIL_EXE},
+        {{"WINEPREFIX", prefix.path().string()},
+         {"LSINSTALLED_FAILING_ALLOCATION", std::to_string(failing)}});
+    SCOPED_TRACE("allocation " + std::to_string(failing));
+    ExpectAnHonestEnd(outcome, listing);
+    if (outcome.status == 0 || HasFailure()) break;
+    incomplete += outcome.status == 2;
+  }
+  // Some failures fall in the walk, not only in loading the hive.
+  EXPECT_GT(incomplete, 0);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// As `ulimit -v` at every step from where the program cannot even start to
+// where it lists everything.
+TEST(ProgramTest, AnyAddressSpaceLimitEndsTheRunHonestly) {
+  if (kAddressSanitizer) {
+    GTEST_SKIP() << "AddressSanitizer needs an unlimited address space";
+  }
+  TempPrefix prefix;
+  std::string listing;
+  prefix.WriteHive(ManyEntries(5000, &listing));
+  bool started = false;
+  for (rlim_t kilobytes = 1024;; kilobytes += 256) {
+    ASSERT_LT(kilobytes, 256u * 1024) << "the run never completed";
+    SCOPED_TRACE(std::to_string(kilobytes) + " KiB");
+    const Outcome outcome =
+        RunIn(LSINSTALLED_EXE, prefix, Stdout::kCaptured, {},
+              Limits{.address_space = kilobytes * 1024});
+    // Below some limit the loader cannot map the C library.
+    if (outcome.status == 127 && outcome.out.empty()) {
+      ASSERT_FALSE(started) << outcome.err;
+      continue;
+    }
+    started = true;
+    ExpectAnHonestEnd(outcome, listing);
+    if (outcome.status == 0 || HasFailure()) break;
+  }
 }
 
 }  // namespace

@@ -139,6 +139,34 @@ TEST_F(RegistryTest, AFileThatIsNoHiveHidesEveryKey) {
             ERROR_FILE_NOT_FOUND);
 }
 
+// The hive is read once: an editor saving the file in place, or cutting it
+// short, after the first call changes no answer.
+TEST_F(RegistryTest, AnswersFromTheFileAsItWasFirstRead) {
+  Use(Hive({{"A", "\"DisplayName\"=\"Alpha\"\n"},
+            {"B", "\"DisplayName\"=\"Beta\"\n"}}));
+  Key root;
+  ASSERT_EQ(root.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  const auto answers = [&] {
+    std::vector<std::string> seen = Subkeys(root.get());
+    for (const char* name : {"A", "B"}) {
+      Key key;
+      if (key.Open(root.get(), name) != ERROR_SUCCESS) continue;
+      seen.push_back(Query(key.get(), "DisplayName", 16).bytes);
+    }
+    return seen;
+  };
+  const std::vector<std::string> first = {"A", "B",
+                                          std::string("Alpha\0##########", 16),
+                                          std::string("Beta\0###########", 16)};
+  EXPECT_EQ(answers(), first);
+  // The same length, other bytes: names and values would read as others.
+  prefix_.WriteHive(Hive({{"X", "\"DisplayName\"=\"Xenon\"\n"},
+                          {"Y", "\"DisplayName\"=\"Yell\"\n"}}));
+  EXPECT_EQ(answers(), first);
+  std::filesystem::resize_file(prefix_.hive(), 30);
+  EXPECT_EQ(answers(), first);
+}
+
 TEST_F(RegistryTest, OpensPathsAsWineDoes) {
   Use(Hive(
       {{"Implicit\\\\Child", "\"DisplayName\"=\"Child\"\n"}, {"Slash", ""}}));

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,17 +21,25 @@ struct Outcome {
   int status = -1;  // The exit status, or 128 + the signal that ended it.
   std::string out;
   std::string err;
+  long peak_kilobytes = 0;  // The child's peak resident set.
 };
 
 // Where the child's standard output goes.
 enum class Stdout { kCaptured, kFull, kClosed, kReaderGone };
+
+struct Limits {
+  // A child still running after this long is ended by SIGALRM (status 142),
+  // so a program that hangs fails its test instead of stalling the suite.
+  unsigned seconds = 60;
+  rlim_t address_space = RLIM_INFINITY;  // As `ulimit -v`, in bytes.
+};
 
 // Runs `argv` with the environment changed by `env` (a missing value unsets
 // the variable).
 inline Outcome RunProgram(
     const std::vector<std::string>& argv,
     const std::map<std::string, std::optional<std::string>>& env = {},
-    Stdout destination = Stdout::kCaptured) {
+    Stdout destination = Stdout::kCaptured, Limits limits = {}) {
   std::vector<std::string> environment;
   for (char** var = environ; *var != nullptr; ++var) {
     const std::string entry = *var;
@@ -70,6 +79,11 @@ inline Outcome RunProgram(
     }
     dup2(err[1], STDERR_FILENO);
     for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    if (limits.address_space != RLIM_INFINITY) {
+      const rlimit space = {limits.address_space, limits.address_space};
+      setrlimit(RLIMIT_AS, &space);
+    }
+    alarm(limits.seconds);  // Kept across execve.
     execve(args[0], args.data(), envp.data());
     _exit(127);
   }
@@ -97,7 +111,9 @@ inline Outcome RunProgram(
     }
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage = {};
+  wait4(pid, &status, 0, &usage);
+  outcome.peak_kilobytes = usage.ru_maxrss;
   outcome.status =
       WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return outcome;

@@ -40,6 +40,7 @@ class UninstallScanTest : public ::testing::Test {
     RegCloseKey(key_);
     DisplayNames.Clear();
     ResetRegistryForTesting();
+    UninstallScanIncomplete = false;
   }
 
   std::vector<std::string> Scanned() {
@@ -59,6 +60,7 @@ TEST_F(UninstallScanTest, TakesEachNameFromItsOwnReadOnly) {
   // buffer, and D's has no terminator: neither may show A's bytes.
   EXPECT_EQ(Scanned(),
             (std::vector<std::string>{"", "Alpha", "De", "Epsilon"}));
+  EXPECT_FALSE(UninstallScanIncomplete);
 }
 
 TEST_F(UninstallScanTest, SkipsAnIndexWhoseNameDidNotFit) {
@@ -66,11 +68,20 @@ TEST_F(UninstallScanTest, SkipsAnIndexWhoseNameDidNotFit) {
   FailEnumerationForTesting(1, ERROR_MORE_DATA);
   FailEnumerationForTesting(3, ERROR_MORE_DATA);
   EXPECT_EQ(Scanned(), (std::vector<std::string>{"", "Alpha", "Epsilon"}));
+  EXPECT_FALSE(UninstallScanIncomplete);
 }
 
+// The names found so far stay, and the walk is known to be cut short.
 TEST_F(UninstallScanTest, AnyOtherEnumerationFailureEndsTheWalk) {
   FailEnumerationForTesting(3, ERROR_INVALID_HANDLE);
   EXPECT_EQ(Scanned(), (std::vector<std::string>{"", "Alpha"}));
+  EXPECT_TRUE(UninstallScanIncomplete);
+}
+
+TEST_F(UninstallScanTest, RunningOutOfMemoryEndsTheWalkIncomplete) {
+  FailEnumerationForTesting(2, ERROR_OUTOFMEMORY);
+  EXPECT_EQ(Scanned(), (std::vector<std::string>{"Alpha"}));
+  EXPECT_TRUE(UninstallScanIncomplete);
 }
 
 }  // namespace
