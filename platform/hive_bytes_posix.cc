@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -14,13 +15,10 @@ namespace registry {
 
 namespace {
 
-// Anonymous pages, faulted in by the kernel in one call: cheaper than a
-// page fault at a time while the file is copied in.
-char* MapPages(std::size_t size) {
-  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  return memory == MAP_FAILED ? nullptr : static_cast<char*>(memory);
-}
+// A transparent huge page: a hive of a megabyte or more takes its memory in
+// 2 MiB pages, a fault each, instead of one fault for every 4 KiB that the
+// copy touches (or all of them faulted in up front, which costs as much).
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 // Closes a descriptor on every way out of a scope.
 class Descriptor {
@@ -46,32 +44,54 @@ HiveBytes::HiveBytes(std::string_view bytes) {
 }
 
 HiveBytes::HiveBytes(HiveBytes&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
+    : mapping_(std::exchange(other.mapping_, nullptr)),
+      mapping_length_(std::exchange(other.mapping_length_, 0)),
+      data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)) {}
 
 // The old bytes go with `other`, whose destructor releases them.
 HiveBytes& HiveBytes::operator=(HiveBytes&& other) noexcept {
+  std::swap(mapping_, other.mapping_);
+  std::swap(mapping_length_, other.mapping_length_);
   std::swap(data_, other.data_);
   std::swap(size_, other.size_);
   std::swap(capacity_, other.capacity_);
   return *this;
 }
 
-HiveBytes::~HiveBytes() {
-  if (data_ != nullptr) munmap(data_, capacity_);
-}
+HiveBytes::~HiveBytes() { Release(); }
 
 bool HiveBytes::Reserve(std::size_t capacity) {
   // Never an empty mapping, so that data() is set whenever ok() is.
   capacity = std::max<std::size_t>(capacity, 1);
-  char* const memory = MapPages(capacity);
-  if (memory == nullptr) return false;
+  const bool huge = capacity >= kHugePage / 2;
+  if (huge) capacity = (capacity + kHugePage - 1) / kHugePage * kHugePage;
+  // Room to align the start to a huge page.
+  const std::size_t length = huge ? capacity + kHugePage : capacity;
+  void* const mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) return false;
+  auto start = reinterpret_cast<std::uintptr_t>(mapping);
+  if (huge) {
+    start = (start + kHugePage - 1) & ~(kHugePage - 1);
+    // Only advice: without huge pages the bytes are the same.
+    madvise(reinterpret_cast<void*>(start), capacity, MADV_HUGEPAGE);
+  }
+  char* const memory = reinterpret_cast<char*>(start);
   if (size_ > 0) std::memcpy(memory, data_, size_);
-  if (data_ != nullptr) munmap(data_, capacity_);
+  Release();
+  mapping_ = mapping;
+  mapping_length_ = length;
   data_ = memory;
   capacity_ = capacity;
   return true;
+}
+
+void HiveBytes::Release() {
+  if (mapping_ != nullptr) munmap(mapping_, mapping_length_);
+  mapping_ = nullptr;
+  mapping_length_ = 0;
 }
 
 bool HiveBytes::ReadFile(const char* path, HiveBytes* bytes) {

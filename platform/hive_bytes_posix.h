@@ -35,12 +35,16 @@ class HiveBytes {
   static bool ReadFile(const char* path, HiveBytes* bytes);
 
  private:
-  // Room for `capacity` bytes, none in use; false when memory ran out.
+  // Room for at least `capacity` bytes, the ones in use kept; false, with
+  // nothing changed, when memory ran out.
   bool Reserve(std::size_t capacity);
+  void Release();
 
-  char* data_ = nullptr;
+  void* mapping_ = nullptr;  // Anonymous memory holding the bytes.
+  std::size_t mapping_length_ = 0;
+  char* data_ = nullptr;  // Inside the mapping.
   std::size_t size_ = 0;
-  std::size_t capacity_ = 0;  // Of the mapping; 0 when there is none.
+  std::size_t capacity_ = 0;
 };
 
 }  // namespace registry

@@ -33,12 +33,17 @@ TEST(HiveBytesTest, ReadsRegularFilesWhole) {
   ASSERT_TRUE(Read(prefix.hive(), &text));
   EXPECT_EQ(text, "");
 
-  // Larger than any buffer a read might start with.
-  std::string large(3 * 65536 + 7, 'x');
-  large[70000] = '\0';
-  prefix.WriteHive(large);
-  ASSERT_TRUE(Read(prefix.hive(), &text));
-  EXPECT_EQ(text, large);
+  // Larger than one read, and large enough for huge pages, one of them
+  // exactly filled.
+  for (const std::size_t size : {std::size_t{3 * 65536 + 7},
+                                 std::size_t{2} << 20, std::size_t{5} << 20}) {
+    std::string large(size, 'x');
+    large[70000] = '\0';
+    large.back() = 'y';
+    prefix.WriteHive(large);
+    ASSERT_TRUE(Read(prefix.hive(), &text)) << size;
+    EXPECT_EQ(text, large) << size;
+  }
 }
 
 // None of these may block or be read: a FIFO without a writer would wait
