@@ -6,6 +6,7 @@
 // the linker could leave out).
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -52,7 +53,19 @@ struct TextModeStdout {
     FILE* stream = fopencookie(
         nullptr, "w",
         cookie_io_functions_t{nullptr, WriteTranslated, nullptr, nullptr});
-    if (stream == nullptr) return;
+    if (stream == nullptr) {
+      // No memory even for the stream: rather than LF line ends, no bytes.
+      // Every write to a descriptor open for reading fails, which the
+      // stream's error flag, and so the exit status, reports.
+      const int unwritable = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (unwritable >= 0) {
+        dup2(unwritable, STDOUT_FILENO);
+        close(unwritable);
+      } else {
+        close(STDOUT_FILENO);
+      }
+      return;
+    }
     setvbuf(stream, nullptr, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, 1 << 16);
     stdout = stream;
   }

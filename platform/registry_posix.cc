@@ -50,10 +50,36 @@ std::string HivePath() {
   return home + "/.wine/system.reg";
 }
 
+// Memory held back for the moment an allocation fails.  Throwing needs a
+// little memory of its own for the exception; with none left the runtime
+// would terminate the process instead.  The new-handler hands this back to
+// the heap on the first failure, so that the allocation is retried with it
+// or, failing again, throws with room for the exception.
+constexpr std::size_t kParachuteSize = 16 * 1024;
+void* parachute = nullptr;
+
+void OpenParachute() {
+  if (parachute == nullptr) {
+    std::set_new_handler(nullptr);  // Throw now.
+    return;
+  }
+  std::free(parachute);
+  parachute = nullptr;
+}
+
+bool PackParachute() {
+  if (parachute == nullptr) parachute = std::malloc(kParachuteSize);
+  if (parachute == nullptr) return false;
+  std::set_new_handler(OpenParachute);
+  return true;
+}
+
 // The calls stand in for Win32's, so no exception may leave them: memory
-// running out anywhere below one is its ERROR_OUTOFMEMORY.
+// running out anywhere below one is its ERROR_OUTOFMEMORY.  Without memory
+// held back for throwing, a call does nothing that could allocate.
 template <typename Call>
 LONG Guarded(Call call) noexcept {
+  if (!PackParachute()) return ERROR_OUTOFMEMORY;
   try {
     return call();
   } catch (const std::bad_alloc&) {

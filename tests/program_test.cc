@@ -242,7 +242,8 @@ std::string ManyEntries(int count, std::string* listing) {
 
 // Memory running out is never a crash, a message on stderr or a listing
 // passed off as whole: status 0 with everything, 1 with "Cannot open", or
-// 2 with some of the names and their count.
+// 2 with some of the names and their count.  With too little memory even
+// for text-mode output, nothing at all is written rather than other bytes.
 void ExpectAnHonestEnd(const Outcome& outcome, const std::string& listing) {
   EXPECT_EQ(outcome.err, "");
   switch (outcome.status) {
@@ -250,9 +251,12 @@ void ExpectAnHonestEnd(const Outcome& outcome, const std::string& listing) {
       EXPECT_EQ(outcome.out, listing);
       break;
     case 1:
-      EXPECT_EQ(outcome.out, kCannotOpen);
+      if (!outcome.out.empty()) {
+        EXPECT_EQ(outcome.out, kCannotOpen);
+      }
       break;
     case 2: {
+      if (outcome.out.empty()) break;
       std::istringstream lines(outcome.out);
       std::string line;
       long names = 0;
