@@ -1,7 +1,8 @@
 // An in-memory image of a Wine prefix's system.reg, answering as Wine's
-// server would for the same file: the key tree with Wine's name folding,
-// ordering, links and damage handling.  Value data stays as text in the
-// file's bytes and is parsed only when a value is asked for.
+// server would for the same file: the key tree that the file's sections
+// build, with Wine's name folding, ordering, links and damage handling.
+// Value data stays as text in the file's bytes and is parsed, by the
+// grammar in hive_grammar_posix.h, only when a value is asked for.
 
 #ifndef PLATFORM_HIVE_POSIX_H_
 #define PLATFORM_HIVE_POSIX_H_
@@ -14,18 +15,10 @@
 #include <vector>
 
 #include "platform/hive_bytes_posix.h"
+#include "platform/hive_grammar_posix.h"
 #include "platform/win32.h"
 
 namespace registry {
-
-// A value as Wine stores it: its type and its bytes (UTF-16LE for strings).
-struct Value {
-  DWORD type = REG_NONE;
-  std::string data;
-
-  // The data as UTF-16 units; an odd last byte is dropped.
-  std::u16string Units() const;
-};
 
 class Hive {
  public:
@@ -140,13 +133,6 @@ class Hive {
   std::string_view previous_path_;
   std::vector<Boundary> boundaries_;
 };
-
-// UTF-16 to the ANSI code page, which is UTF-8 here; a lone surrogate
-// becomes U+FFFD, as Windows converts it.
-std::string Utf16ToUtf8(std::u16string_view text);
-
-// The ANSI code page to UTF-16; an invalid sequence becomes U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
 
 }  // namespace registry
 

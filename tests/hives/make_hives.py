@@ -135,6 +135,61 @@ CASES = {
                      sec(b'abc', dn(b'abc, parent of d')) +
                      sec(b'bad', dn(b'bad, parent of after')) +
                      sec(b'BAD\\\\after\\\\', b'"Extra"="merged"\n'),
+    # White space is C's isspace class wherever Wine skips it.
+    'space_class': sec(b's1', b'\x0b"DisplayName"="vt before the line"\n') +
+                   sec(b's2', b'\x0c"DisplayName"="ff before the line"\n') +
+                   sec(b's3', b'\r"DisplayName"="lone cr before the line"\n') +
+                   sec(b's4', b'"DisplayName"\x0b\r=\x0c "around the equals"\n') +
+                   sec(b's5', b'"DisplayName"=hex(1):41,\x0b00\x0c,\r42,00\x0b\n') +
+                   sec(b's6', b'"DisplayName"=hex(1):43,00,\\\x0b\n\x0c\x0b 44,00\n') +
+                   b'\x0b\x0c[' + U + b'\\\\s7] 1\n' + dn(b'header after vt and ff') + b'\n',
+    # Hex lists: where the first byte stands, separators, signs, and what
+    # may follow a continuation backslash.
+    'hex_lists': sec(b'h1', b'"DisplayName"=hex: 41,00\n') +
+                 sec(b'h2', b'"DisplayName"=hex:\t41,00\n') +
+                 sec(b'h3', b'"DisplayName"=hex(1):e9 00\n') +
+                 sec(b'h4', b'"DisplayName"=hex(1):42,+41\n') +
+                 sec(b'h5', b'"DisplayName"=hex(1):44,00,\\ junk\n  45,00\n') +
+                 sec(b'h6', b'"DisplayName"=hex(1):46,00,\\\r\r\n  47,00\n') +
+                 sec(b'h7', b'"DisplayName"=hex(1):48,00,\\\\\n  49,00\n') +
+                 sec(b'h8', b'"DisplayName"=hex(1):4a,,00\n') +
+                 sec(b'h9', b'"DisplayName"=hex(1):4b,00 junk\n') +
+                 sec(b'ha', b'"DisplayName"=hex(1):4c,-1\n') +
+                 sec(b'hb', b'"Other"=hex:01,\\ skipped\n[' + U + b'\\\\eaten] 1\n' +
+                     dn(b'on hb, after the eaten header')) +
+                 sec(b'hc', b'"DisplayName"=hex(1):4d,00 \\\n' + dn(b'hc, after a continued line')),
+    # dword: is strtoul: out of range is all ones whatever the sign.
+    'dword_range': sec(b'd1', b'"DisplayName"=dword:-10000000000000000\n') +
+                   sec(b'd2', b'"DisplayName"=dword:10000000000000000\n') +
+                   sec(b'd3', b'"DisplayName"=dword:-1\n') +
+                   sec(b'd4', b'"DisplayName"=dword:-2\n') +
+                   sec(b'd5', b'"DisplayName"=dword:\x0b 41\n') +
+                   sec(b'd6', b'"DisplayName"=dword:+42\n') +
+                   sec(b'd7', b'"DisplayName"=dword:0x43\n'),
+    # A link key's section that comes again writes on the link's target.
+    'link_section_again': sec(b'L1', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                              hex_units(b'\\Registry\\Machine\\Software\\T1') + b'\n') +
+                          b'[Software\\\\T1] 1\n' + dn(b'target before') + b'\n' +
+                          sec(b'l1', dn(b'OnLink')) +
+                          sec(b'L1\\\\below', dn(b'below the link')),
+    'link_section_again_whole': sec(b'L2', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                    hex_units(b'\\Registry\\Machine\\Software\\T2') + b'\n') +
+                                b'[Software\\\\T2] 1\n' + dn(b'target before') + b'\n' +
+                                sec(b'L2', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                    hex_units(b'\\Registry\\Machine\\Software\\T2') + b'\n' +
+                                    dn(b'OnLink whole')) +
+                                sec(b'x', dn(b'x')),
+    # Links to their own parent, walked through again and again.
+    'link_to_parent': sec(b'P', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                          hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')) + b'\n') +
+                      sec(b'P\\\\P\\\\A', dn(b'A, through P twice')) +
+                      b'[Software\\\\Z] 1\n"Z"="z"\n\n' +
+                      sec(b'P\\\\P\\\\B', dn(b'B, through P twice')) +
+                      sec(b'Q\\\\x', dn(b'Q x')) +
+                      sec(b'Q', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                          hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')) + b'\n') +
+                      sec(b'Q\\\\y', dn(b'y, through Q become a link')) +
+                      sec(b'Q\\\\x\\\\z', dn(b'z, through Q to x')),
     'values_outside_sections': dn(b'before any section') + sec(b'v', dn(b'v')) +
                                b'[unterminated section\n' + dn(b'dropped') + sec(b'w', dn(b'w')),
     'arch_stops_loading': sec(b'b', dn(b'before')) + b'#arch=win99\n' + sec(b'a', dn(b'after')),

@@ -1,0 +1,392 @@
+// Reads the text of Wine's registry file: lines, white space, numbers,
+// strings and value data, exactly as Wine's server does.
+
+#include "platform/hive_grammar_posix.h"
+
+#include <algorithm>
+
+namespace registry {
+
+namespace {
+
+void AppendUnits(const std::u16string& units, std::string* bytes) {
+  for (const char16_t unit : units) {
+    bytes->push_back(static_cast<char>(unit & 0xFF));
+    bytes->push_back(static_cast<char>(unit >> 8));
+  }
+}
+
+// A hex list after its colon: bytes that each start with a hex digit and
+// are read like strtoul, separated by a comma, white space or both.  A
+// backslash after the list continues it on the next line, whatever stands
+// after the backslash; anything else after it is malformed, and so is a
+// continuation on the last line.  `bytes` may be null to only step over
+// the list.
+bool ParseHexList(const char* p, const char* end, Lines* more,
+                  std::string* bytes) {
+  for (;;) {
+    while (p < end && IsHexDigit(*p)) {
+      std::uint64_t byte;
+      // Wine's own layout, "xx," runs, goes at a byte per step.
+      if (end - p >= 3 && IsHexDigit(p[1]) && p[2] == ',') {
+        byte = static_cast<std::uint64_t>(HexDigit(p[0]) * 16 + HexDigit(p[1]));
+        p = SkipSpace(p + 3, end);
+      } else {
+        p = ParseNumber(p, end, &byte);
+        if (byte > 0xFF) return false;
+        p = SkipSpace(p, end);
+        if (p < end && *p == ',') p = SkipSpace(p + 1, end);
+      }
+      if (bytes != nullptr) bytes->push_back(static_cast<char>(byte));
+    }
+    if (p == end) return true;
+    if (*p != '\\') return false;
+    Line line;
+    if (!more->Next(&line)) return false;
+    p = SkipSpace(line.begin, line.end);
+    end = line.end;
+  }
+}
+
+}  // namespace
+
+const char* ParseNumber(const char* p, const char* end, std::uint64_t* value) {
+  // Wine writes bytes as two lowercase digits: take those directly.
+  if (end - p >= 2) {
+    const int high = HexDigit(p[0]);
+    const int low = HexDigit(p[1]);
+    if (high >= 0 && low >= 0 && (end - p == 2 || HexDigit(p[2]) < 0)) {
+      *value = static_cast<std::uint64_t>(high * 16 + low);
+      return p + 2;
+    }
+  }
+  p = SkipSpace(p, end);
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
+      HexDigit(p[2]) >= 0) {
+    p += 2;
+  }
+  const char* digits = p;
+  std::uint64_t v = 0;
+  bool overflow = false;
+  for (int d; p < end && (d = HexDigit(*p)) >= 0; ++p) {
+    if (v > (UINT64_MAX >> 4)) overflow = true;
+    v = (v << 4) | static_cast<std::uint64_t>(d);
+  }
+  if (p == digits) return nullptr;
+  // Out of range is all ones, as strtoul returns ULONG_MAX, sign or none.
+  *value = overflow ? UINT64_MAX : negative ? 0 - v : v;
+  return p;
+}
+
+void AppendCodePoint(std::uint32_t cp, std::u16string* out) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    out->push_back(static_cast<char16_t>(cp));
+  }
+}
+
+const char* DecodeUtf8(const char* p, const char* end, std::u16string* out,
+                       bool replacement) {
+  const auto lead = static_cast<unsigned char>(*p);
+  int extra;
+  std::uint32_t cp;
+  if (lead >= 0xC0 && lead < 0xE0) {
+    extra = 1;
+    cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    extra = 2;
+    cp = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead < 0xF8) {
+    extra = 3;
+    cp = lead & 0x07u;
+  } else {
+    if (replacement) out->push_back(u'\uFFFD');
+    return p + 1;
+  }
+  for (int i = 1; i <= extra; ++i) {
+    if (end - p <= i || (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) {
+      if (replacement) out->push_back(u'\uFFFD');
+      return p + 1;
+    }
+    cp = (cp << 6) | (static_cast<unsigned char>(p[i]) & 0x3Fu);
+  }
+  static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kSmallest[extra] || cp > 0x10FFFF) {
+    if (replacement) out->push_back(u'\uFFFD');
+  } else {
+    AppendCodePoint(cp, out);
+  }
+  return p + 1 + extra;
+}
+
+// Reads an escaped string up to the unescaped `terminator`, appending its
+// UTF-16 units to `out`.  Returns the position after the terminator, or
+// nullptr when the line ends first.  With `separator` given, it stops after
+// the first backslash unit instead (which it does not append) and sets
+
+const char* ParseString(const char* p, const char* end, char terminator,
+                        std::u16string* out, bool* separator) {
+  while (p < end) {
+    // Plain ASCII needs no decoding: copy the run at once.
+    const char* run = p;
+    while (run < end && static_cast<unsigned char>(*run) < 0x80 &&
+           *run != '\\' && *run != terminator) {
+      ++run;
+    }
+    if (run != p) {
+      const std::size_t used = out->size();
+      out->resize(used + static_cast<std::size_t>(run - p));
+      std::copy(p, run, out->begin() + static_cast<std::ptrdiff_t>(used));
+      p = run;
+      if (p == end) break;
+    }
+    const char c = *p;
+    if (c == terminator) return p + 1;
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      p = DecodeUtf8(p, end, out, false);
+      continue;
+    }
+    if (c != '\\') {
+      out->push_back(static_cast<char16_t>(c));
+      ++p;
+      continue;
+    }
+    if (++p == end) return nullptr;
+    const char e = *p;
+    switch (e) {
+      case 'a':
+        out->push_back(0x07);
+        break;
+      case 'b':
+        out->push_back(0x08);
+        break;
+      case 't':
+        out->push_back(0x09);
+        break;
+      case 'n':
+        out->push_back(0x0A);
+        break;
+      case 'v':
+        out->push_back(0x0B);
+        break;
+      case 'f':
+        out->push_back(0x0C);
+        break;
+      case 'r':
+        out->push_back(0x0D);
+        break;
+      case 'e':
+        out->push_back(0x1B);
+        break;
+      case 'x': {
+        const char* digits = p + 1;
+        unsigned unit = 0;
+        int n = 0;
+        for (int d; n < 4 && digits + n < end && (d = HexDigit(digits[n])) >= 0;
+             ++n) {
+          unit = (unit << 4) | static_cast<unsigned>(d);
+        }
+        if (n == 0) {
+          out->push_back(u'x');
+        } else {
+          out->push_back(static_cast<char16_t>(unit));
+          p += n;
+        }
+        break;
+      }
+      default:
+        if (e >= '0' && e <= '7') {
+          unsigned unit = 0;
+          int n = 0;
+          for (; n < 3 && p + n < end && p[n] >= '0' && p[n] <= '7'; ++n) {
+            unit = (unit << 3) | static_cast<unsigned>(p[n] - '0');
+          }
+          out->push_back(static_cast<char16_t>(unit));
+          p += n - 1;
+        } else if (static_cast<unsigned char>(e) >= 0x80) {
+          p = DecodeUtf8(p, end, out, false);
+          continue;
+        } else {
+          out->push_back(static_cast<char16_t>(e));
+        }
+    }
+    ++p;
+    if (separator != nullptr && out->back() == u'\\') {
+      out->pop_back();
+      *separator = true;
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+// Parses the name of a value line, whose first non-blank byte is '"' or '@',
+
+// The terminator is the one after an even run of backslashes: after the byte
+// that follows its backslash, no escape goes on with a backslash or a
+// terminator, so the run's parity decides.
+const char* FindUnescaped(const char* p, const char* end, char terminator) {
+  for (const char* from = p;;) {
+    const auto* hit = static_cast<const char*>(
+        std::memchr(from, terminator, static_cast<std::size_t>(end - from)));
+    if (hit == nullptr) return nullptr;
+    std::size_t backslashes = 0;
+    while (hit - backslashes > p &&
+           hit[-1 - static_cast<std::ptrdiff_t>(backslashes)] == '\\') {
+      ++backslashes;
+    }
+    if (backslashes % 2 == 0) return hit;
+    from = hit + 1;
+  }
+}
+
+const char* ParseValueName(const char* p, const char* end,
+                           std::u16string* name) {
+  if (name != nullptr) name->clear();
+  if (*p == '@') {
+    ++p;
+  } else if (name == nullptr) {
+    p = FindUnescaped(p + 1, end, '"');
+    if (p == nullptr) return nullptr;
+    ++p;
+  } else {
+    p = ParseString(p + 1, end, '"', name);
+    if (p == nullptr) return nullptr;
+  }
+  p = SkipSpace(p, end);
+  if (p == end || *p != '=') return nullptr;
+  return SkipSpace(p + 1, end);
+}
+
+void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
+  Value parsed;
+  bool ok = false;
+  DWORD string_type = REG_NONE;
+  if (p < end && *p == '"') {
+    string_type = REG_SZ;
+    ++p;
+  } else if (StartsWith(p, end, "str:\"")) {
+    string_type = REG_SZ;
+    p += 5;
+  } else if (StartsWith(p, end, "str(2):\"")) {
+    string_type = REG_EXPAND_SZ;
+    p += 8;
+  } else if (StartsWith(p, end, "str(7):\"")) {
+    string_type = REG_MULTI_SZ;
+    p += 8;
+  }
+  if (string_type != REG_NONE) {
+    if (value == nullptr) return;  // A string never goes past its line.
+    std::u16string text;
+    if (ParseString(p, end, '"', &text) != nullptr) {
+      text.push_back(u'\0');
+      parsed.type = string_type;
+      AppendUnits(text, &parsed.data);
+      ok = true;
+    }
+  } else if (StartsWith(p, end, "dword:")) {
+    if (value == nullptr) return;
+    std::uint64_t number = 0;
+    ParseNumber(p + 6, end, &number);
+    const auto dword = static_cast<std::uint32_t>(number);
+    parsed.type = REG_DWORD;
+    for (int shift = 0; shift < 32; shift += 8) {
+      parsed.data.push_back(static_cast<char>((dword >> shift) & 0xFF));
+    }
+    ok = true;
+  } else if (StartsWith(p, end, "hex")) {
+    p += 3;
+    std::uint64_t type = REG_BINARY;
+    if (p < end && *p == '(') {
+      const char* close = ParseNumber(p + 1, end, &type);
+      if (close == nullptr) {  // "hex():" reads as type 0.
+        type = 0;
+        close = p + 1;
+      }
+      p = StartsWith(close, end, ")") ? close + 1 : nullptr;
+    }
+    if (p != nullptr && p < end && *p == ':') {
+      parsed.type = static_cast<DWORD>(type);
+      ok = ParseHexList(p + 1, end, more,
+                        value != nullptr ? &parsed.data : nullptr);
+    }
+  }
+  if (value == nullptr) return;
+  if (!ok) parsed = Value{};
+  *value = std::move(parsed);
+}
+
+void StepOverValue(const char* p, const char* end, Lines* more) {
+  // Only a hex list goes on past its line, through a backslash.
+  if ((*p != '"' && *p != '@') ||
+      std::memchr(p, '\\', static_cast<std::size_t>(end - p)) == nullptr) {
+    return;
+  }
+  if (const char* data = ParseValueName(p, end, nullptr)) {
+    ParseValueData(data, end, more, nullptr);
+  }
+}
+
+std::u16string Value::Units() const {
+  std::u16string units(data.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] =
+        static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
+                              static_cast<unsigned char>(data[2 * i + 1]) << 8);
+  }
+  return units;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDFFF) {
+      if (cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+      } else {
+        cp = 0xFFFD;
+      }
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      out.push_back(static_cast<char16_t>(*p++));
+    } else {
+      p = DecodeUtf8(p, end, &out, true);
+    }
+  }
+  return out;
+}
+
+}  // namespace registry
