@@ -250,10 +250,11 @@ void Hive::StartSection(const char* name, const char* end) {
   }
   current_ = pending != kNone ? pending : kRoot;
   // A key that is a link already when its section comes again takes that
-  // section's values on its target; its first section makes it a link.
+  // section's values on its target, which the section makes if it is
+  // missing; its first section makes it a link.
   if (keys_[current_].link) {
     int budget = kMaxLinks;
-    if (FollowLink(current_, &budget, &current_) != ERROR_SUCCESS) {
+    if (CreateThroughLink(current_, &budget, &current_) != ERROR_SUCCESS) {
       current_ = kNone;
     }
   }
@@ -318,24 +319,55 @@ void Hive::GrowTable() {
   }
 }
 
+bool Hive::LinkTarget(std::uint32_t link, std::u16string* path) const {
+  Value value;
+  if (!FindValue(link, u"SymbolicLinkValue", &value)) return false;
+  *path = value.Units();
+  // Only targets in the machine hive are found in system.reg.
+  constexpr std::u16string_view kMachine = u"\\registry\\machine";
+  if (path->size() < kMachine.size() ||
+      !EqualFolded(std::u16string_view(*path).substr(0, kMachine.size()),
+                   kMachine) ||
+      (path->size() > kMachine.size() && (*path)[kMachine.size()] != u'\\')) {
+    return false;
+  }
+  path->erase(0, kMachine.size());
+  return true;
+}
+
 LONG Hive::FollowLink(std::uint32_t link, int* budget,
                       std::uint32_t* target) const {
   if (--*budget < 0) return ERROR_INVALID_PARAMETER;
-  Value value;
-  if (!FindValue(link, u"SymbolicLinkValue", &value)) {
-    return ERROR_FILE_NOT_FOUND;
+  std::u16string path;
+  if (!LinkTarget(link, &path)) return ERROR_FILE_NOT_FOUND;
+  return Walk(kRoot, path, true, budget, target);
+}
+
+LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
+                             std::uint32_t* target) {
+  if (--*budget < 0) return ERROR_INVALID_PARAMETER;
+  std::u16string path;
+  if (!LinkTarget(link, &path)) return ERROR_FILE_NOT_FOUND;
+  // Only the target itself is made: the key it goes in must be there.
+  const std::size_t last_end = path.find_last_not_of(u'\\') + 1;
+  const std::size_t last_begin = path.find_last_of(u'\\', last_end - 1) + 1;
+  std::uint32_t parent;
+  const LONG status =
+      Walk(kRoot, std::u16string_view(path).substr(0, last_begin), true, budget,
+           &parent);
+  if (status != ERROR_SUCCESS || last_end == 0) {
+    *target = parent;
+    return status;
   }
-  const std::u16string path = value.Units();
-  // Only targets in the machine hive are found in system.reg.
-  constexpr std::u16string_view kMachine = u"\\registry\\machine";
-  if (path.size() < kMachine.size() ||
-      !EqualFolded(std::u16string_view(path).substr(0, kMachine.size()),
-                   kMachine) ||
-      (path.size() > kMachine.size() && path[kMachine.size()] != u'\\')) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  return Walk(kRoot, std::u16string_view(path).substr(kMachine.size()), true,
-              budget, target);
+  const auto name =
+      std::u16string_view(path).substr(last_begin, last_end - last_begin);
+  if (name.size() > kMaxNameUnits) return ERROR_INVALID_PARAMETER;
+  const std::uint32_t hash = HashName(parent, name);
+  std::uint32_t key = FindChild(parent, name, hash);
+  if (key == kNone) key = AddChild(parent, name, hash);
+  if (keys_[key].link) return CreateThroughLink(key, budget, target);
+  *target = key;
+  return ERROR_SUCCESS;
 }
 
 LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,

@@ -104,7 +104,14 @@ class Hive {
   template <typename Text>
   std::uint32_t AddChild(std::uint32_t parent, Text name, std::uint32_t hash);
   void GrowTable();
+  // The path of the link's target below HKEY_LOCAL_MACHINE; false when it
+  // has none there.
+  bool LinkTarget(std::uint32_t link, std::u16string* path) const;
   LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) const;
+  // Follows `link` as a section for it does, making its target when the key
+  // that holds the target is there.
+  LONG CreateThroughLink(std::uint32_t link, int* budget,
+                         std::uint32_t* target);
   LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
             int* budget, std::uint32_t* result) const;
   // Calls `visit(begin, end)` with every line of the key's sections, a hex

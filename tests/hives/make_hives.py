@@ -179,6 +179,20 @@ CASES = {
                                     hex_units(b'\\Registry\\Machine\\Software\\T2') + b'\n' +
                                     dn(b'OnLink whole')) +
                                 sec(b'x', dn(b'x')),
+    # ... and makes that target when it is missing, but not its parent.
+    'link_section_makes_target': sec(b'M1', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                     hex_units(b'\\Registry\\Machine\\Software\\T3') + b'\n') +
+                                 sec(b'M1', dn(b'made through the link')) +
+                                 sec(b'M2', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                     hex_units(b'\\Registry\\Machine\\Software\\T4\\deeper') + b'\n') +
+                                 sec(b'm2', dn(b'not made: two missing')) +
+                                 b'[Software\\\\T6] 1\n"x"="x"\n\n' +
+                                 sec(b'M4', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                     hex_units(b'\\Registry\\Machine\\Software\\T6\\deeper') + b'\n') +
+                                 sec(b'M4', dn(b'made below a key there')) +
+                                 sec(b'M3', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                     hex_units(b'\\Registry\\Machine\\Software\\T5') + b'\n') +
+                                 sec(b'M3\\\\below', dn(b'not made: through the link')),
     # Links to their own parent, walked through again and again.
     'link_to_parent': sec(b'P', b'#link\n"SymbolicLinkValue"=hex(6):' +
                           hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')) + b'\n') +

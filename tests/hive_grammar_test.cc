@@ -1,0 +1,240 @@
+// The grammar of Wine's registry file on single lines: a value line in, its
+// type and bytes out, or nothing when Wine creates no value.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/hive_grammar_posix.h"
+
+namespace {
+
+using registry::Value;
+
+struct Parsed {
+  std::optional<Value> value;  // None when the line creates no value.
+  std::string name;            // UTF-8.
+  std::string rest;            // The lines that the value did not eat.
+};
+
+// Reads the value line that `text` starts with, and any line it continues on.
+Parsed ParseLine(std::string_view text) {
+  registry::Lines lines(text.data(), text.data() + text.size());
+  registry::Line line;
+  Parsed parsed;
+  if (!lines.Next(&line)) return parsed;
+  const char* p = registry::SkipSpace(line.begin, line.end);
+  std::u16string name;
+  if (const char* data = registry::ParseValueName(p, line.end, &name)) {
+    Value value;
+    registry::ParseValueData(data, line.end, &lines, &value);
+    parsed.value = value;
+    parsed.name = registry::Utf16ToUtf8(name);
+  }
+  parsed.rest = std::string(lines.position(), text.data() + text.size());
+  return parsed;
+}
+
+std::string Utf16(std::u16string_view units) {
+  std::string bytes;
+  for (const char16_t unit : units) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+// The line's value as "type:bytes", or "none" when it makes no value.
+std::string Data(std::string_view text) {
+  const Parsed parsed = ParseLine(text);
+  if (!parsed.value) return "none";
+  return std::to_string(parsed.value->type) + ":" + parsed.value->data;
+}
+
+std::string Sz(std::u16string_view units) {
+  return "1:" + Utf16(units) + std::string(2, '\0');
+}
+
+const std::string kMalformed = "0:";  // Created, as type 0 with no data.
+
+TEST(HiveGrammarTest, ValueNames) {
+  EXPECT_EQ(ParseLine("\"Name\"=\"x\"").name, "Name");
+  EXPECT_EQ(ParseLine("@=\"x\"").name, "");
+  EXPECT_EQ(ParseLine("\"\"=\"x\"").name, "");
+  EXPECT_EQ(ParseLine("\"a\\\"b\\\\c\\x41\"=\"x\"").name, "a\"b\\cA");
+  // White space of the whole isspace class around the '='.
+  EXPECT_EQ(ParseLine("\v\f\r \"n\"\t\v=\f\r\"x\"").name, "n");
+  for (const char* line : {"\"DisplayName=\"x\"", "\"n\" x=\"y\"", "\"n\"",
+                           "\"unterminated=\"x", "@ x=\"y\""}) {
+    EXPECT_FALSE(ParseLine(line).value) << line;
+  }
+}
+
+TEST(HiveGrammarTest, StringForms) {
+  EXPECT_EQ(Data("@=\"text\""), Sz(u"text"));
+  EXPECT_EQ(Data("@=str:\"text\""), Sz(u"text"));
+  EXPECT_EQ(Data("@=str(2):\"%P%\""), "2:" + Utf16(u"%P%") + '\0' + '\0');
+  EXPECT_EQ(Data("@=str(7):\"a\\0b\\0\""),
+            "7:" + Utf16(std::u16string(u"a\0b\0\0", 5)));
+  EXPECT_EQ(Data("@=\"after\" junk"), Sz(u"after"));
+  for (const char* line : {"@=\"unterminated", "@=str(1):\"x\"", "@=sz:\"x\"",
+                           "@=junk", "@=", "@=str(2)\"x\""}) {
+    EXPECT_EQ(Data(line), kMalformed) << line;
+  }
+}
+
+TEST(HiveGrammarTest, Escapes) {
+  const auto units = [](std::string_view body) {
+    const Parsed parsed = ParseLine("@=\"" + std::string(body) + "\"");
+    std::u16string text;
+    for (std::size_t i = 0; i + 3 < parsed.value->data.size() + 1; i += 2) {
+      text.push_back(static_cast<char16_t>(
+          static_cast<unsigned char>(parsed.value->data[i]) |
+          static_cast<unsigned char>(parsed.value->data[i + 1]) << 8));
+    }
+    return text;
+  };
+  EXPECT_EQ(units("\\a\\b\\t\\n\\v\\f\\r\\e"), u"\a\b\t\n\v\f\r\x1b");
+  EXPECT_EQ(units("\\\\\\\"\\q\\["), u"\\\"q[");
+  // At most four hex digits; none gives the 'x' itself.
+  EXPECT_EQ(units("\\x"), u"x");
+  EXPECT_EQ(units("\\xg"), u"xg");
+  EXPECT_EQ(units("\\x4"), u"\x4");
+  EXPECT_EQ(units("\\x00e9"), u"\u00e9");
+  EXPECT_EQ(units("\\x0after"), u"\u00after");
+  EXPECT_EQ(units("\\x0041A"), u"AA");
+  // Octal: up to three digits.
+  EXPECT_EQ(units("\\101\\0017\\18\\400"),
+            u"A\x01"
+            u"7\x01"
+            u"8\u0100");
+  // Raw UTF-8, with a backslash before it too; bad bytes are dropped.
+  EXPECT_EQ(units("caf\xc3\xa9 \\\xc3\xa9"), u"caf\u00e9 \u00e9");
+  EXPECT_EQ(units("a\xff"
+                  "b\xc3(c\xc0\x80"
+                  "d"),
+            u"ab(cd");
+  EXPECT_EQ(units("\xed\xa0\x80\xf0\x9f\x98\x80"), u"\xd800\U0001F600");
+  EXPECT_EQ(units("\xf4\x90\x80\x80z"), u"z");
+}
+
+TEST(HiveGrammarTest, Numbers) {
+  const auto number = [](std::string_view text) -> std::optional<uint64_t> {
+    std::uint64_t value = 0;
+    if (!registry::ParseNumber(text.data(), text.data() + text.size(),
+                               &value)) {
+      return std::nullopt;
+    }
+    return value;
+  };
+  EXPECT_EQ(number("2a"), 0x2au);
+  EXPECT_EQ(number(" \t\v\f\r+0x2A"), 0x2au);
+  EXPECT_EQ(number("-1"), UINT64_MAX);
+  EXPECT_EQ(number("-2"), UINT64_MAX - 1);
+  EXPECT_EQ(number("ffffffffffffffff"), UINT64_MAX);
+  // Too large for 64 bits: all ones, whatever the sign.
+  EXPECT_EQ(number("10000000000000000"), UINT64_MAX);
+  EXPECT_EQ(number("-10000000000000000"), UINT64_MAX);
+  EXPECT_EQ(number("0xg"), 0u);  // The "0", as strtoul reads it.
+  EXPECT_EQ(number(""), std::nullopt);
+  EXPECT_EQ(number("-"), std::nullopt);
+  EXPECT_EQ(number("zz"), std::nullopt);
+
+  EXPECT_EQ(Data("@=dword:0000002a"), std::string("4:*\0\0\0", 6));
+  EXPECT_EQ(Data("@=dword:123456789"), std::string("4:\x89\x67\x45\x23", 6));
+  EXPECT_EQ(Data("@=dword:-10000000000000000"), "4:\xff\xff\xff\xff");
+  EXPECT_EQ(Data("@=dword:junk"), std::string("4:\0\0\0\0", 6));
+  EXPECT_EQ(Data("@=dword:"), std::string("4:\0\0\0\0", 6));
+}
+
+TEST(HiveGrammarTest, HexTypes) {
+  EXPECT_EQ(Data("@=hex:41"), "3:A");
+  EXPECT_EQ(Data("@=hex(7):41"), "7:A");
+  EXPECT_EQ(Data("@=hex( 1):41"), "1:A");
+  EXPECT_EQ(Data("@=hex(0x2):41"), "2:A");
+  EXPECT_EQ(Data("@=hex(-1):41"), "4294967295:A");
+  EXPECT_EQ(Data("@=hex():41"), "0:A");
+  EXPECT_EQ(Data("@=hex(4):"), "4:");
+  for (const char* line :
+       {"@=hex(z):41", "@=hex(1:41", "@=hex(1 ):41", "@=hex41", "@=hex(1)41"}) {
+    EXPECT_EQ(Data(line), kMalformed) << line;
+  }
+}
+
+TEST(HiveGrammarTest, HexLists) {
+  EXPECT_EQ(Data("@=hex:41,42"), "3:AB");
+  EXPECT_EQ(Data("@=hex:0x41,041,4"), "3:AA\x04");
+  // Separated by a comma, white space or both.
+  EXPECT_EQ(Data("@=hex:41 42\t43\v44"), "3:ABCD");
+  EXPECT_EQ(Data("@=hex:41 , 42,\f43,"), "3:ABC");
+  EXPECT_EQ(Data("@=hex:41,42\r\v"), "3:AB");
+  // The first byte follows the colon directly; no sign, no byte over ff,
+  // no empty byte between commas, nothing after the list.
+  for (const char* line :
+       {"@=hex: 41", "@=hex:\t41", "@=hex:42,+41", "@=hex:-1", "@=hex:100",
+        "@=hex:41,,42", "@=hex:41,42 junk", "@=hex:zz", "@=hex:,41"}) {
+    EXPECT_EQ(Data(line), kMalformed) << line;
+  }
+}
+
+TEST(HiveGrammarTest, ContinuationLines) {
+  // A backslash after the list goes on with the next line, whatever follows
+  // it; that line's own white space is skipped.
+  for (const char* text :
+       {"@=hex:41,\\\n  42\nnext", "@=hex:41\\\n42\nnext",
+        "@=hex:41,\\ junk\n\v\f42\nnext", "@=hex:41,\\\r\r\n42\nnext",
+        "@=hex:41,\\\\\n  42\nnext", "@=hex:41 \\\n 42\nnext"}) {
+    const Parsed parsed = ParseLine(text);
+    EXPECT_EQ(parsed.value->data, "AB") << text;
+    EXPECT_EQ(parsed.rest, "next") << text;
+  }
+  // An empty continuation line ends the list; a section line is eaten as
+  // data, and on the last line the value is malformed.
+  Parsed parsed = ParseLine("@=hex:41,\\\n\n\"n\"=\"x\"");
+  EXPECT_EQ(parsed.value->data, "A");
+  EXPECT_EQ(parsed.rest, "\"n\"=\"x\"");
+  parsed = ParseLine("@=hex:41,\\\n[Section] 1\n\"n\"=\"x\"");
+  EXPECT_EQ(parsed.value->type, REG_NONE);
+  EXPECT_EQ(parsed.rest, "\"n\"=\"x\"");
+  EXPECT_EQ(Data("@=hex:41,\\"), kMalformed);
+  // A string never goes on.
+  EXPECT_EQ(ParseLine("@=\"x\\\\\"\\\nnext").rest, "next");
+}
+
+TEST(HiveGrammarTest, StepsOverTheLinesAValueEats) {
+  const auto rest = [](std::string_view text) {
+    registry::Lines lines(text.data(), text.data() + text.size());
+    registry::Line line;
+    lines.Next(&line);
+    registry::StepOverValue(line.begin, line.end, &lines);
+    return std::string(lines.position(), text.data() + text.size());
+  };
+  EXPECT_EQ(rest("\"n\"=hex:41,\\ junk\n42\nnext"), "next");
+  EXPECT_EQ(rest("\"a\\\\b\"=hex:41,\\\n42\nnext"), "next");
+  EXPECT_EQ(rest("\"n\"=hex:zz,\\\nnext"), "next");
+  EXPECT_EQ(rest("\"n\"=\"C:\\\\dir\\\\\"\nnext"), "next");
+  EXPECT_EQ(rest("#time=1\\\nnext"), "next");
+}
+
+TEST(HiveGrammarTest, LinesEndAtLfAndLoseWhatFollowsANul) {
+  const std::string text("one\r\ntwo\0junk\nthree\r\r\nlast", 26);
+  registry::Lines lines(text.data(), text.data() + text.size());
+  registry::Line line;
+  std::vector<std::string> seen;
+  while (lines.Next(&line)) seen.emplace_back(line.begin, line.end);
+  EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "three\r", "last"}));
+}
+
+TEST(HiveGrammarTest, AnsiConversion) {
+  EXPECT_EQ(registry::Utf16ToUtf8(u"A\u00e9\u65e5\U0001F600"),
+            "A\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80");
+  // Lone and reversed surrogates become U+FFFD.
+  EXPECT_EQ(registry::Utf16ToUtf8(u"\xd800x\xde00\xd83d"),
+            "\xef\xbf\xbdx\xef\xbf\xbd\xef\xbf\xbd");
+  EXPECT_EQ(registry::Utf8ToUtf16("a\xff\xc3\xa9\xf0\x9f\x98\x80"),
+            u"a\ufffd\u00e9\U0001F600");
+}
+
+}  // namespace
