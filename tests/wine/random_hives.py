@@ -250,6 +250,9 @@ class Gen:
             link = self.r.choice(self.links)
             link = link.swapcase() if self.chance(0.3) else link
             path = U + b'\\\\' + link
+            # Through the link, again and again if it leads to its parent.
+            for _ in range(self.r.choice([0, 1, 1, 2, 3])):
+                path += b'\\\\' + link
             if self.chance(0.5):
                 path += b'\\\\' + self.key_element()
         else:
@@ -277,6 +280,11 @@ class Gen:
                 out.append(self.ws(1) + b'\n')
             else:
                 out.append(b'junk line\n')
+        if self.chance(0.05):
+            # A continued value that eats the next section's header.
+            out.append(b'"Other"=hex:01,\\' + self.r.choice([b'', b' x']) +
+                       b'\n')
+            return b''.join(out)
         out.append(b'\n')
         return b''.join(out)
 
@@ -295,6 +303,8 @@ class Gen:
                 out.append(b'#arch=win64\n')
             elif k < 0.07:
                 out.append(self.value_line())  # Outside any section.
+        if self.chance(0.03):
+            out.append(b'"DisplayName"=hex(1):41,00,\\')  # On the last line.
         data = b''.join(out)
         # Damage spares the #arch line: without it the program cannot run.
         start = len(b''.join(out[:3]))
