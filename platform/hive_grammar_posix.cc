@@ -25,19 +25,30 @@ void AppendUnits(const std::u16string& units, std::string* bytes) {
 bool ParseHexList(const char* p, const char* end, Lines* more,
                   std::string* bytes) {
   for (;;) {
-    while (p < end && IsHexDigit(*p)) {
-      std::uint64_t byte;
-      // Wine's own layout, "xx," runs, goes at a byte per step.
-      if (end - p >= 3 && IsHexDigit(p[1]) && p[2] == ',') {
-        byte = static_cast<std::uint64_t>(HexDigit(p[0]) * 16 + HexDigit(p[1]));
-        p = SkipSpace(p + 3, end);
-      } else {
-        p = ParseNumber(p, end, &byte);
-        if (byte > 0xFF) return false;
-        p = SkipSpace(p, end);
-        if (p < end && *p == ',') p = SkipSpace(p + 1, end);
+    // Wine's own layout, "xx," runs, goes at a byte per step.
+    const char* const run = p;
+    if (bytes == nullptr) {
+      while (end - p >= 3 && IsHexDigit(p[0]) && IsHexDigit(p[1]) &&
+             p[2] == ',') {
+        p += 3;
       }
+    } else {
+      while (end - p >= 3 && IsHexDigit(p[0]) && IsHexDigit(p[1]) &&
+             p[2] == ',') {
+        bytes->push_back(
+            static_cast<char>(HexDigit(p[0]) * 16 + HexDigit(p[1])));
+        p += 3;
+      }
+    }
+    if (p != run) p = SkipSpace(p, end);  // After a comma.
+    if (p < end && IsHexDigit(*p)) {
+      std::uint64_t byte;
+      p = ParseNumber(p, end, &byte);
+      if (byte > 0xFF) return false;
       if (bytes != nullptr) bytes->push_back(static_cast<char>(byte));
+      p = SkipSpace(p, end);
+      if (p < end && *p == ',') p = SkipSpace(p + 1, end);
+      continue;
     }
     if (p == end) return true;
     if (*p != '\\') return false;
@@ -322,12 +333,13 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
 }
 
 void StepOverValue(const char* p, const char* end, Lines* more) {
-  // Only a hex list goes on past its line, through a backslash.
+  // Most lines hold no backslash and so cannot go on.
   if ((*p != '"' && *p != '@') ||
       std::memchr(p, '\\', static_cast<std::size_t>(end - p)) == nullptr) {
     return;
   }
-  if (const char* data = ParseValueName(p, end, nullptr)) {
+  if (const char* data = ParseValueName(p, end, nullptr);
+      data != nullptr && MayContinue(data, end)) {
     ParseValueData(data, end, more, nullptr);
   }
 }

@@ -138,6 +138,13 @@ const char* ParseValueName(const char* p, const char* end,
 // holds.  `value` may be null to only step over continuation lines.
 void ParseValueData(const char* p, const char* end, Lines* more, Value* value);
 
+// Whether value data starting at `p` may go on past its line: only a hex
+// list does, through a backslash.
+inline bool MayContinue(const char* p, const char* end) {
+  return StartsWith(p, end, "hex") &&
+         std::memchr(p, '\\', static_cast<std::size_t>(end - p)) != nullptr;
+}
+
 // Steps over the continuation lines of the value line at `p`, if it has
 // any; any other line stands alone.
 void StepOverValue(const char* p, const char* end, Lines* more);

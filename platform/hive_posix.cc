@@ -477,7 +477,7 @@ bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
     if (EqualFolded(line_name, name)) {
       ParseValueData(data, end, more, value);
       found = true;
-    } else if (std::memchr(data, '\\', static_cast<std::size_t>(end - data))) {
+    } else if (MayContinue(data, end)) {
       ParseValueData(data, end, more, nullptr);
     }
   });
