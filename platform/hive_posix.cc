@@ -214,8 +214,10 @@ void Hive::StartSection(const char* name, const char* end) {
     if (pending != kNone) {
       parent = pending;
       int budget = kMaxLinks;
+      // Through a link to its target, made if missing, as for the last
+      // element below.
       if (keys_[parent].link &&
-          FollowLink(parent, &budget, &parent) != ERROR_SUCCESS) {
+          CreateThroughLink(parent, &budget, &parent) != ERROR_SUCCESS) {
         return false;
       }
     }
@@ -250,8 +252,7 @@ void Hive::StartSection(const char* name, const char* end) {
   }
   current_ = pending != kNone ? pending : kRoot;
   // A key that is a link already when its section comes again takes that
-  // section's values on its target, which the section makes if it is
-  // missing; its first section makes it a link.
+  // section's values on its target; its first section makes it a link.
   if (keys_[current_].link) {
     int budget = kMaxLinks;
     if (CreateThroughLink(current_, &budget, &current_) != ERROR_SUCCESS) {

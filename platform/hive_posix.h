@@ -108,8 +108,8 @@ class Hive {
   // has none there.
   bool LinkTarget(std::uint32_t link, std::u16string* path) const;
   LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) const;
-  // Follows `link` as a section for it does, making its target when the key
-  // that holds the target is there.
+  // Follows `link` as a section's path does, making its target when the key
+  // that would hold the target is there.
   LONG CreateThroughLink(std::uint32_t link, int* budget,
                          std::uint32_t* target);
   LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,

@@ -193,6 +193,18 @@ CASES = {
                                  sec(b'M3', b'#link\n"SymbolicLinkValue"=hex(6):' +
                                      hex_units(b'\\Registry\\Machine\\Software\\T5') + b'\n') +
                                  sec(b'M3\\\\below', dn(b'not made: through the link')),
+    # A section through a link to a missing key makes the key when the key
+    # that holds it is there: C and D open what it made.
+    'link_through_missing': sec(b'A', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                hex_units(b'\\Registry\\Machine\\Software\\T9') + b'\n') +
+                            sec(b'A\\\\sub', dn(b'via A')) +
+                            sec(b'C', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                hex_units(b'\\Registry\\Machine\\Software\\T9\\sub') + b'\n') +
+                            sec(b'B', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                hex_units(b'\\Registry\\Machine\\Software\\Nope\\T8') + b'\n') +
+                            sec(b'B\\\\sub', dn(b'via B')) +
+                            sec(b'D', b'#link\n"SymbolicLinkValue"=hex(6):' +
+                                hex_units(b'\\Registry\\Machine\\Software\\Nope\\T8\\sub') + b'\n'),
     # Links to their own parent, walked through again and again.
     'link_to_parent': sec(b'P', b'#link\n"SymbolicLinkValue"=hex(6):' +
                           hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')) + b'\n') +

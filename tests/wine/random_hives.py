@@ -226,6 +226,7 @@ class Gen:
             target = b'\\Registry\\Machine\\Software\\T%d' % self.r.randint(1, 3)
         else:
             target = self.r.choice([b'\\REGISTRY\\MACHINE\\Software\\T1',
+                                    b'\\Registry\\Machine\\Software\\No\\T1',
                                     b'\\Registry\\\\Machine\\Software\\T1',
                                     b'Software\\T1', b'\\Registry\\User\\x'])
         data = target.decode('utf-8', 'replace').encode('utf-16-le')
