@@ -213,6 +213,7 @@ TEST(HiveGrammarTest, StepsOverTheLinesAValueEats) {
   };
   EXPECT_EQ(rest("\"n\"=hex:41,\\ junk\n42\nnext"), "next");
   EXPECT_EQ(rest("\"a\\\\b\"=hex:41,\\\n42\nnext"), "next");
+  EXPECT_EQ(rest("\"n\"=hex(7):41,\\\n42\nnext"), "next");
   EXPECT_EQ(rest("\"n\"=hex:zz,\\\nnext"), "next");
   EXPECT_EQ(rest("\"n\"=\"C:\\\\dir\\\\\"\nnext"), "next");
   EXPECT_EQ(rest("#time=1\\\nnext"), "next");

@@ -169,6 +169,18 @@ TEST(ProgramTest, ReportsComThatFailsToStart) {
   EXPECT_EQ(outcome.status, 1);
 }
 
+// COM is uninitialized on every way out once it was initialized.
+TEST(ProgramTest, UninitializesComAfterEveryRun) {
+  TempPrefix prefix;
+  Outcome outcome = RunIn(LSINSTALLED_COM_COUNTED_EXE, prefix);
+  EXPECT_EQ(outcome.out, kCannotOpen);
+  EXPECT_EQ(outcome.status, 1);
+  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n"));
+  outcome = RunIn(LSINSTALLED_COM_COUNTED_EXE, prefix);
+  EXPECT_EQ(outcome.out, "Alpha\r\n1 items\r\n");
+  EXPECT_EQ(outcome.status, 0);
+}
+
 TEST(ProgramTest, RunsNormallyWithComAlreadyInitialized) {
   TempPrefix prefix;
   prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n"));

@@ -167,6 +167,18 @@ TEST_F(RegistryTest, AnswersFromTheFileAsItWasFirstRead) {
   EXPECT_EQ(answers(), first);
 }
 
+// Outside a section, an #arch line with an unknown value stops loading, even
+// as the file's first; keys read before it stay.
+TEST_F(RegistryTest, AnUnknownArchStopsLoading) {
+  for (const char* arch : {"#arch=win99\n", "#arch=\n"}) {
+    Use(std::string("WINE REGISTRY Version 2\n") + arch +
+        Hive({{"App", "\"DisplayName\"=\"App\"\n"}}).substr(24));
+    Key key;
+    EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_FILE_NOT_FOUND)
+        << arch;
+  }
+}
+
 TEST_F(RegistryTest, OpensPathsAsWineDoes) {
   Use(Hive(
       {{"Implicit\\\\Child", "\"DisplayName\"=\"Child\"\n"}, {"Slash", ""}}));
@@ -341,6 +353,30 @@ TEST_F(RegistryTest, QueryReturnsWhatWineReturns) {
       RegQueryValueExA(key.get(), "Normal", nullptr, nullptr, nullptr, &size),
       ERROR_SUCCESS);
   EXPECT_EQ(size, 11u);
+}
+
+// A buffer of exactly the data's size, with a guard byte behind it: the
+// terminator that an unterminated string gets needs room of its own.
+TEST_F(RegistryTest, AReadThatFillsTheBufferWritesNoByteMore) {
+  Use(Hive({{"App",
+             "\"NoTerm\"=hex(1):41,00,42,00\n\"Sz\"=\"AB\"\n"
+             "\"Dword\"=dword:00424241\n"}}));
+  Key key;
+  ASSERT_EQ(
+      key.Open(HKEY_LOCAL_MACHINE, (std::string(kUninstall) + "\\App").c_str()),
+      ERROR_SUCCESS);
+  for (const auto& [name, size] : std::vector<std::pair<const char*, DWORD>>{
+           {"NoTerm", 2}, {"Sz", 3}, {"Dword", 4}}) {
+    std::vector<char> buffer(size + 1, '#');
+    DWORD capacity = size;
+    EXPECT_EQ(
+        RegQueryValueExA(key.get(), name, nullptr, nullptr,
+                         reinterpret_cast<LPBYTE>(buffer.data()), &capacity),
+        ERROR_SUCCESS)
+        << name;
+    EXPECT_EQ(capacity, size) << name;
+    EXPECT_EQ(buffer[size], '#') << name;
+  }
 }
 
 TEST_F(RegistryTest, LinksOpenTheirTargets) {

@@ -24,6 +24,20 @@ def hex_units(text):
     return b','.join(b'%02x,00' % c for c in text)
 
 
+def link_to(path):
+    return b'#link\n"SymbolicLinkValue"=hex(6):' + hex_units(b'\\Registry\\Machine\\' + path) + b'\n'
+
+
+def chain(name, links):
+    """A subkey whose open follows `links` links to a key named "end NAME"."""
+    keys = b'Software\\\\Chain' + name
+    out = sec(b'x%d' % links, link_to(b'Software\\Chain' + name + b'\\1'))
+    for k in range(1, links):
+        out += b'[' + keys + b'\\\\%d] 1\n' % k + link_to(
+            b'Software\\Chain' + name + b'\\%d' % (k + 1)) + b'\n'
+    return out + b'[' + keys + b'\\\\%d] 1\n' % links + dn(b'end ' + name) + b'\n'
+
+
 CASES = {
     # Well-formed corners.
     'basic': sec(b'B', dn(b'beta')) + sec(b'a', dn(b'Alpha')),
@@ -216,6 +230,32 @@ CASES = {
                           hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')) + b'\n') +
                       sec(b'Q\\\\y', dn(b'y, through Q become a link')) +
                       sec(b'Q\\\\x\\\\z', dn(b'z, through Q to x')),
+    # A NUL in a subkey's name: opened by the part before it, the name would
+    # reach another key, here the Uninstall key itself.
+    'nul_names_open_others': sec(b'', dn(b'on the Uninstall key itself')) +
+                             sec(rb'\0lead', dn(b'leading nul')) + sec(b'k', dn(b'k')),
+    # A too-long element drops its section even with more path after it.
+    'long_element_then_more': sec(b'L' * 257 + b'\\\\sub', dn(b'below a too-long element')) +
+                              sec(b'M' * 256 + b'\\\\sub', dn(b'not listed: two deep')) +
+                              sec(b'ok', dn(b'ok')),
+    # Opening follows at most 32 links: x32 takes 32, x33 one more.
+    'link_chain_limit': chain(b'A', 32) + chain(b'B', 33),
+    # "#link" is a prefix test; no other key leads to this target.
+    'link_prefix_test': sec(b'x1', b'#linkXYZ\n"SymbolicLinkValue"=hex(6):' +
+                            hex_units(b'\\Registry\\Machine\\Software\\TX') + b'\n') +
+                        b'[Software\\\\TX] 1\n' + dn(b'through #linkXYZ') + b'\n',
+    # #arch is an option of the file only outside a section: after a
+    # malformed header, where no section is open, a bad one stops loading.
+    'arch_after_malformed_header': sec(b'b', dn(b'before')) + b'#arch=win99\n' +
+                                   sec(b'c', dn(b'after the #arch in a section')) +
+                                   b'[' + U + b'\\\\no close\n#arch=win99\n' +
+                                   sec(b'a', dn(b'after the #arch outside')),
+    # A link key's section again, with #link, makes its target a link: here
+    # CurrentVersion, which the next section's path runs through afresh.
+    'link_made_above': sec(b'a', dn(b'a, below the old Uninstall')) +
+                       sec(b'L', link_to(b'Software\\Microsoft\\Windows\\CurrentVersion')) +
+                       sec(b'L', link_to(b'Software\\T7')) +
+                       sec(b'X', dn(b'X, after CurrentVersion became a link')),
     'values_outside_sections': dn(b'before any section') + sec(b'v', dn(b'v')) +
                                b'[unterminated section\n' + dn(b'dropped') + sec(b'w', dn(b'w')),
     'arch_stops_loading': sec(b'b', dn(b'before')) + b'#arch=win99\n' + sec(b'a', dn(b'after')),

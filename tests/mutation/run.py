@@ -1,0 +1,249 @@
+#!/usr/bin/env python3
+"""Puts small faults into the code one at a time and runs the whole suite
+against each: a fault that every test lets through survives, and fails this
+run unless it is listed as equivalent (it changes no behaviour).
+
+    tests/mutation/run.py [--build DIR] [--only SUBSTRING]
+
+The tree is copied (the files git tracks, as they are in the work tree) to a
+scratch folder and built there once; each mutant then rebuilds only what it
+touches.  Prints one line a mutant and the score, killed / applicable.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+# (file, text as it stands, the fault, the behaviour it breaks)
+MUTANTS = [
+    # The list and its report.
+    ('listing/display_name_list.cc', "c <= 'Z') ?", "c <= 'Y') ?",
+     'the fold leaves Z a capital'),
+    ('listing/display_name_list.cc', 'CompareNoCase(text, (*link)->text) >= 0',
+     'CompareNoCase(text, (*link)->text) > 0',
+     'equal names lose the order in which they were added'),
+    ('listing/display_name_list.cc', 'return fx < fy ? -1 : 1;',
+     'return fx > fy ? -1 : 1;', 'names are ordered backwards'),
+    ('listing/display_name_list.cc', '      ++count;\n', '',
+     'the count line counts nothing'),
+    ('listing/display_name_list.cc', 'std::strcmp(previous->text, entry->text)',
+     'CompareNoCase(previous->text, entry->text)',
+     'names differing in case are merged'),
+    ('listing/display_name_list.cc', '"%ld items\\n"', '"%ld item\\n"',
+     'the count line has another word'),
+    # The scan.
+    ('scan/uninstall_scan.cc', 'if (listed == ERROR_MORE_DATA) continue;',
+     'if (listed == ERROR_MORE_DATA) break;',
+     'a name that does not fit ends the walk'),
+    ('scan/uninstall_scan.cc', "std::memchr(name, '\\0', name_size) != nullptr",
+     'false', 'a name with a NUL opens another key'),
+    ('scan/uninstall_scan.cc',
+     "text[text_size < kCapacity ? text_size : kCapacity] = '\\0';", '',
+     'an unterminated value shows the previous name'),
+    ('scan/uninstall_scan.cc', 'DWORD text_size = kCapacity;',
+     'DWORD text_size = kCapacity - 1;', 'the longest name is 1021 bytes'),
+    ('scan/uninstall_scan.cc',
+     'if (listed != ERROR_NO_MORE_ITEMS) UninstallScanIncomplete = true;', '',
+     'a walk cut short by an error passes as whole'),
+    ('scan/uninstall_scan.cc',
+     'if (OutOfMemory(read)) UninstallScanIncomplete = true;', '',
+     'a name lost to memory passes as whole'),
+    # The program run.
+    ('app/main.cc', '    CoUninitialize();\n    return kStartFailed;',
+     '    return kStartFailed;', 'COM stays initialized after "Cannot open"'),
+    ('app/main.cc', 'written && !DisplayNameLost && ', 'written && ',
+     'a name lost to memory passes as whole'),
+    ('app/main.cc',
+     'const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);',
+     'const bool written = true;', 'failed output passes as success'),
+    # The ANSI calls.
+    ('platform/registry_posix.cc',
+     "sub_key[0] == '\\\\') return ERROR_BAD_PATHNAME;",
+     "sub_key[0] == '\\\\') return ERROR_FILE_NOT_FOUND;",
+     'RegOpenKeyExA: a leading backslash gives 2, not 161'),
+    ('platform/registry_posix.cc', '? ERROR_SUCCESS\n             : ERROR_INVALID_HANDLE;',
+     '? ERROR_SUCCESS\n             : ERROR_SUCCESS;',
+     'RegCloseKey: a closed handle closes again'),
+    ('platform/registry_posix.cc', 'if (text.size() + 1 > *name_size ||',
+     'if (text.size() > *name_size ||',
+     'RegEnumKeyExA: a name with no room for its NUL is written'),
+    ('platform/registry_posix.cc', '*name_size = static_cast<DWORD>(text.size());',
+     '*name_size = static_cast<DWORD>(text.size() + 1);',
+     'RegEnumKeyExA: the length counts the NUL'),
+    ('platform/registry_posix.cc', 'if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;',
+     'if (index > subkeys.size()) return ERROR_NO_MORE_ITEMS;',
+     'RegEnumKeyExA: one index past the last subkey'),
+    ('platform/registry_posix.cc', "bytes.size() < *data_size && bytes.back() != '\\0'",
+     "bytes.size() <= *data_size && bytes.back() != '\\0'",
+     'RegQueryValueExA: a terminator one byte past the buffer'),
+    ('platform/registry_posix.cc', 'if (bytes.size() > *data_size) {',
+     'if (bytes.size() >= *data_size) {',
+     'RegQueryValueExA: data that fills the buffer is refused'),
+    ('platform/registry_posix.cc',
+     '        *data_size = static_cast<DWORD>(bytes.size());\n        return ERROR_MORE_DATA;',
+     '        return ERROR_MORE_DATA;',
+     'RegQueryValueExA: no size with ERROR_MORE_DATA'),
+    ('platform/registry_posix.cc', 'bytes = registry::Utf16ToUtf8(value.Units());',
+     'bytes = value.data;', 'RegQueryValueExA: strings come back as UTF-16'),
+    ('platform/registry_posix.cc',
+     '  } catch (const std::bad_alloc&) {\n    return ERROR_OUTOFMEMORY;',
+     '  } catch (const std::bad_alloc&) {\n    return ERROR_SUCCESS;',
+     'running out of memory reads as success'),
+    # The grammar.
+    ('platform/hive_grammar_posix.h',
+     "return c == ' ' || (c >= '\\t' && c <= '\\r');",
+     "return c == ' ' || c == '\\t';", 'VT, FF and CR are no white space'),
+    ('platform/hive_grammar_posix.h', "if (stop > start && stop[-1] == '\\r') --stop;",
+     '', 'CR LF line ends keep their CR'),
+    ('platform/hive_grammar_posix.h', 'return StartsWith(p, end, "hex") &&',
+     'return StartsWith(p, end, "hex:") &&',
+     'a stepped-over hex(N) list does not eat its continuation'),
+    ('platform/hive_grammar_posix.cc', 'out->push_back(0x1B);',
+     'out->push_back(0x1A);', '\\e is another unit'),
+    ('platform/hive_grammar_posix.cc', 'n < 4 && digits + n < end',
+     'n < 5 && digits + n < end', '\\x takes five digits'),
+    ('platform/hive_grammar_posix.cc', "n < 3 && p + n < end && p[n] >= '0'",
+     "n < 2 && p + n < end && p[n] >= '0'", 'octal escapes take two digits'),
+    ('platform/hive_grammar_posix.cc', 'if (byte > 0xFF) return false;',
+     'if (byte > 0x1FF) return false;', 'a hex byte over ff is read'),
+    ('platform/hive_grammar_posix.cc', '*value = overflow ? UINT64_MAX : negative ? 0 - v : v;',
+     '*value = negative ? 0 - (overflow ? UINT64_MAX : v) : overflow ? UINT64_MAX : v;',
+     'a number out of range with a minus is 1'),
+    ('platform/hive_grammar_posix.cc', 'if (p != run) p = SkipSpace(p, end);', '',
+     'no white space after a comma in a hex list'),
+    ('platform/hive_grammar_posix.cc', "if (*p != '\\\\') return false;",
+     "if (*p != '\\\\' || p + 1 != end) return false;",
+     'only a backslash that ends the line continues a hex list'),
+    ('platform/hive_grammar_posix.cc', 'if (cp < kSmallest[extra] || cp > 0x10FFFF) {',
+     'if (cp > 0x10FFFF) {', 'overlong UTF-8 is decoded'),
+    ('platform/hive_grammar_posix.cc', 'cp = 0xFFFD;', "cp = '?';",
+     'a lone surrogate converts to "?"'),
+    ('platform/hive_grammar_posix.cc',
+     "  if (p == end || *p != '=') return nullptr;\n  return SkipSpace(p + 1, end);",
+     "  if (p == end || *p != '=') return nullptr;\n  return p + 1;",
+     'no white space after a value name\'s "="'),
+    ('platform/hive_grammar_posix.cc', 'StartsWith(p, end, "str:\\"")',
+     'StartsWith(p, end, "str(1):\\"")', 'str: is malformed'),
+    ('platform/hive_grammar_posix.cc', 'if (!ok) parsed = Value{};', '',
+     'malformed data keeps what was read of it'),
+    # The key tree and links.
+    ('platform/hive_posix.cc', 'kMaxLinks = 32;', 'kMaxLinks = 31;',
+     'a chain of 32 links fails'),
+    ('platform/hive_posix.cc', 'kMaxLinks = 32;', 'kMaxLinks = 33;',
+     'a chain of 33 links opens'),
+    ('platform/hive_posix.cc', 'kMaxNameUnits = 256;', 'kMaxNameUnits = 257;',
+     'a key name of 257 units is kept'),
+    ('platform/hive_posix.cc',
+     '    if (element.size() > kMaxNameUnits) return false;\n    std::uint32_t parent',
+     '    if (element.size() > kMaxNameUnits) return true;\n    std::uint32_t parent',
+     'a too-long element is passed over instead of dropping its section'),
+    ('platform/hive_posix.cc', '  return a.size() < b.size();\n}',
+     '  return a.size() > b.size();\n}', 'a name orders after its extensions'),
+    ('platform/hive_posix.cc', 'stopped = (value != "win32" && value != "win64") ||',
+     'stopped = false ||', 'an unknown #arch does not stop loading'),
+    ('platform/hive_posix.cc', 'if (StartsWith(p, line.end, "#link")) {',
+     'if (std::string_view(p, line.end - p) == "#link") {',
+     '#linkXYZ makes no link'),
+    ('platform/hive_posix.cc',
+     '            previous_path_ = {};\n            boundaries_.clear();\n', '',
+     'a path resumed across a link made since'),
+    ('platform/hive_posix.cc', '  if (keys_[current_].link) {',
+     '  if (false) {', "a link key's section again stays on the link"),
+    ('platform/hive_posix.cc', 'if (key == kNone) key = AddChild(parent, name, hash);',
+     'if (key == kNone) return ERROR_FILE_NOT_FOUND;',
+     "a section through a link does not make a missing target"),
+    ('platform/hive_posix.cc', "(*path)[kMachine.size()] != u'\\\\')",
+     "(*path)[kMachine.size()] == u'\\\\')", 'no link target is found'),
+    # The fold, the console stream, COM.
+    ('platform/case_fold.cc',
+     'for (const FoldPair& pair : kPairs) table[pair.unit] = pair.lower;', '',
+     'key and value names are case-sensitive'),
+    ('platform/console_posix.cc', "if (buffer[i] == '\\n') out[used++] = '\\r';", '',
+     'lines end with LF alone'),
+    ('platform/console_posix.cc', '    signal(SIGPIPE, SIG_IGN);\n', '',
+     'a reader that went away kills the process'),
+    ('platform/com_posix.cc', 'return com_initializations++ == 0 ? S_OK : S_FALSE;',
+     'return S_OK;', 'CoInitialize twice gives S_OK twice'),
+]
+
+# Faults that change no behaviour, with the reason.
+EQUIVALENT = [
+    ('platform/hive_posix.cc', 'std::stable_sort(subkeys.begin()',
+     'std::sort(subkeys.begin()',
+     'names equal under the fold are one key, so siblings never tie'),
+    ('app/main.cc', '!= ERROR_SUCCESS ||\n      root == nullptr)', '!= ERROR_SUCCESS)',
+     'a successful open always gives a handle'),
+]
+
+
+def run(command, cwd, quiet=True):
+    return subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL if quiet else None,
+                          stderr=subprocess.STDOUT if quiet else None).returncode
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--only', default='')
+    parser.add_argument('--equivalent', action='store_true',
+                        help='run the equivalent list instead, to check it')
+    args = parser.parse_args()
+    top = subprocess.run(['git', 'rev-parse', '--show-toplevel'], check=True,
+                         capture_output=True, text=True).stdout.strip()
+    scratch = tempfile.mkdtemp(prefix='lsinstalled-mutation.')
+    files = subprocess.run(['git', 'ls-files', '-z'], cwd=top, check=True,
+                           capture_output=True).stdout.split(b'\0')
+    for name in filter(None, files):
+        source = os.path.join(top, name.decode())
+        target = os.path.join(scratch, 'src', name.decode())
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy2(source, target)
+    src = os.path.join(scratch, 'src')
+    build = os.path.join(scratch, 'build')
+    if run(['cmake', '-S', src, '-B', build, '-G', 'Ninja',
+            '-DCMAKE_BUILD_TYPE=Debug'], top) or run(['cmake', '--build', build], top):
+        sys.exit('mutation: the unmutated tree does not build')
+    ctest = ['ctest', '--test-dir', build, '-j2', '--stop-on-failure',
+             '--timeout', '120']
+    if run(ctest, build):
+        sys.exit('mutation: the unmutated tree fails its tests')
+
+    mutants = EQUIVALENT if args.equivalent else MUTANTS
+    killed = survived = 0
+    started = time.time()
+    for path, before, after, what in mutants:
+        if args.only not in what and args.only not in path:
+            continue
+        file = os.path.join(src, path)
+        with open(file) as f:
+            text = f.read()
+        if text.count(before) != 1:
+            sys.exit('mutation: %r stands %d times in %s' % (before, text.count(before), path))
+        with open(file, 'w') as f:
+            f.write(text.replace(before, after))
+        try:
+            if run(['cmake', '--build', build], top):
+                sys.exit('mutation: does not build: %s: %s' % (path, what))
+            caught = run(ctest, build) != 0
+        finally:
+            with open(file, 'w') as f:
+                f.write(text)
+        killed += caught
+        survived += not caught
+        print('%-8s %s: %s' % ('killed' if caught else 'SURVIVED', path, what), flush=True)
+    run(['cmake', '--build', build], top)
+    shutil.rmtree(scratch, ignore_errors=True)
+    if args.equivalent:
+        print('%d equivalent mutants: %d survived, %d killed' % (killed + survived, survived, killed))
+        sys.exit(1 if killed else 0)
+    print('mutation score: %d killed / %d applicable, %d survived, %d equivalent '
+          'listed, %.0f s' % (killed, killed + survived, survived, len(EQUIVALENT),
+                              time.time() - started))
+    sys.exit(1 if survived else 0)
+
+
+if __name__ == '__main__':
+    main()
