@@ -33,6 +33,12 @@ std::string Section(const std::string& subkey, const std::string& body) {
 
 const std::string kHeader = "WINE REGISTRY Version 2\n#arch=win64\n\n";
 
+std::string AlphaBetaGamma() {
+  return kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n") +
+         Section("b", "\"DisplayName\"=\"Beta\"\n") +
+         Section("c", "\"DisplayName\"=\"Gamma\"\n");
+}
+
 Outcome RunIn(const std::string& program, const TempPrefix& prefix,
               Stdout destination = Stdout::kCaptured,
               std::vector<std::string> args = {}, Limits limits = {}) {
@@ -191,9 +197,7 @@ TEST(ProgramTest, RunsNormallyWithComAlreadyInitialized) {
 
 TEST(ProgramTest, AListingMissingANameEndsWithStatusTwo) {
   TempPrefix prefix;
-  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n") +
-                   Section("b", "\"DisplayName\"=\"Beta\"\n") +
-                   Section("c", "\"DisplayName\"=\"Gamma\"\n"));
+  prefix.WriteHive(AlphaBetaGamma());
   // Memory runs out for the third name's copy.
   const Outcome outcome = RunIn(LSINSTALLED_NO_MEMORY_EXE, prefix);
   EXPECT_EQ(outcome.out, "Alpha\r\nBeta\r\n2 items\r\n");
@@ -226,9 +230,7 @@ TEST(ProgramTest, RefusesAHiveThatIsNoFileWithoutWaitingOrReadingIt) {
 
 TEST(ProgramTest, AWalkCutShortByTheRegistryEndsWithStatusTwo) {
   TempPrefix prefix;
-  prefix.WriteHive(kHeader + Section("a", "\"DisplayName\"=\"Alpha\"\n") +
-                   Section("b", "\"DisplayName\"=\"Beta\"\n") +
-                   Section("c", "\"DisplayName\"=\"Gamma\"\n"));
+  prefix.WriteHive(AlphaBetaGamma());
   // The second subkey's enumeration fails.
   const Outcome outcome = RunIn(LSINSTALLED_ENUMERATION_FAILS_EXE, prefix);
   EXPECT_EQ(outcome.out, "Alpha\r\n1 items\r\n");

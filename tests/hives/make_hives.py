@@ -112,10 +112,8 @@ CASES = {
                    b'[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion'
                    b'\\\\Uninstall\\\\w] 1\n' + dn(b'32-bit view') + b'\n',
     'empty_uninstall': sec(b''),
-    'links': sec(b'l1', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                 hex_units(b'\\Registry\\Machine\\Software\\Target') + b'\n') +
-             sec(b'l2', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                 hex_units(b'\\Registry\\Machine\\Software\\Missing') + b'\n') +
+    'links': sec(b'l1', link_to(b'Software\\Target')) +
+             sec(b'l2', link_to(b'Software\\Missing')) +
              sec(b'l3', b'#link\n"SymbolicLinkValue"=hex(6):' +
                  hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\') + b'\\l3') + b'\n') +
              sec(b'l4', b'#linkXYZ\n"SymbolicLinkValue"=hex(6):' +
@@ -136,8 +134,7 @@ CASES = {
                      sec(b'ab', dn(b'ab')) + sec(b'abc\\\\d', dn(b'abc d')) +
                      b'[' + U + b'\\\\bad\\\\no close\n' + dn(b'dropped') + b'\n' +
                      sec(b'bad\\\\after', dn(b'after a bad header')) +
-                     sec(b'lnk', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                         hex_units(b'\\Registry\\Machine\\Software\\LinkTarget') + b'\n') +
+                     sec(b'lnk', link_to(b'Software\\LinkTarget')) +
                      sec(b'lnk\\\\through', dn(b'placed under the target')) +
                      sec(b'lnk\\\\through2', dn(b'also under the target')) +
                      b'[Software\\\\LinkTarget] 1\n' + dn(b'link target') + b'\n' +
@@ -181,53 +178,40 @@ CASES = {
                    sec(b'd6', b'"DisplayName"=dword:+42\n') +
                    sec(b'd7', b'"DisplayName"=dword:0x43\n'),
     # A link key's section that comes again writes on the link's target.
-    'link_section_again': sec(b'L1', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                              hex_units(b'\\Registry\\Machine\\Software\\T1') + b'\n') +
+    'link_section_again': sec(b'L1', link_to(b'Software\\T1')) +
                           b'[Software\\\\T1] 1\n' + dn(b'target before') + b'\n' +
                           sec(b'l1', dn(b'OnLink')) +
                           sec(b'L1\\\\below', dn(b'below the link')),
-    'link_section_again_whole': sec(b'L2', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                    hex_units(b'\\Registry\\Machine\\Software\\T2') + b'\n') +
+    'link_section_again_whole': sec(b'L2', link_to(b'Software\\T2')) +
                                 b'[Software\\\\T2] 1\n' + dn(b'target before') + b'\n' +
-                                sec(b'L2', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                    hex_units(b'\\Registry\\Machine\\Software\\T2') + b'\n' +
+                                sec(b'L2', link_to(b'Software\\T2') +
                                     dn(b'OnLink whole')) +
                                 sec(b'x', dn(b'x')),
     # ... and makes that target when it is missing, but not its parent.
-    'link_section_makes_target': sec(b'M1', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                     hex_units(b'\\Registry\\Machine\\Software\\T3') + b'\n') +
+    'link_section_makes_target': sec(b'M1', link_to(b'Software\\T3')) +
                                  sec(b'M1', dn(b'made through the link')) +
-                                 sec(b'M2', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                     hex_units(b'\\Registry\\Machine\\Software\\T4\\deeper') + b'\n') +
+                                 sec(b'M2', link_to(b'Software\\T4\\deeper')) +
                                  sec(b'm2', dn(b'not made: two missing')) +
                                  b'[Software\\\\T6] 1\n"x"="x"\n\n' +
-                                 sec(b'M4', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                     hex_units(b'\\Registry\\Machine\\Software\\T6\\deeper') + b'\n') +
+                                 sec(b'M4', link_to(b'Software\\T6\\deeper')) +
                                  sec(b'M4', dn(b'made below a key there')) +
-                                 sec(b'M3', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                     hex_units(b'\\Registry\\Machine\\Software\\T5') + b'\n') +
+                                 sec(b'M3', link_to(b'Software\\T5')) +
                                  sec(b'M3\\\\below', dn(b'not made: through the link')),
     # A section through a link to a missing key makes the key when the key
     # that holds it is there: C and D open what it made.
-    'link_through_missing': sec(b'A', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                hex_units(b'\\Registry\\Machine\\Software\\T9') + b'\n') +
+    'link_through_missing': sec(b'A', link_to(b'Software\\T9')) +
                             sec(b'A\\\\sub', dn(b'via A')) +
-                            sec(b'C', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                hex_units(b'\\Registry\\Machine\\Software\\T9\\sub') + b'\n') +
-                            sec(b'B', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                hex_units(b'\\Registry\\Machine\\Software\\Nope\\T8') + b'\n') +
+                            sec(b'C', link_to(b'Software\\T9\\sub')) +
+                            sec(b'B', link_to(b'Software\\Nope\\T8')) +
                             sec(b'B\\\\sub', dn(b'via B')) +
-                            sec(b'D', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                                hex_units(b'\\Registry\\Machine\\Software\\Nope\\T8\\sub') + b'\n'),
+                            sec(b'D', link_to(b'Software\\Nope\\T8\\sub')),
     # Links to their own parent, walked through again and again.
-    'link_to_parent': sec(b'P', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                          hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')) + b'\n') +
+    'link_to_parent': sec(b'P', link_to(U.replace(b'\\\\', b'\\'))) +
                       sec(b'P\\\\P\\\\A', dn(b'A, through P twice')) +
                       b'[Software\\\\Z] 1\n"Z"="z"\n\n' +
                       sec(b'P\\\\P\\\\B', dn(b'B, through P twice')) +
                       sec(b'Q\\\\x', dn(b'Q x')) +
-                      sec(b'Q', b'#link\n"SymbolicLinkValue"=hex(6):' +
-                          hex_units(b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')) + b'\n') +
+                      sec(b'Q', link_to(U.replace(b'\\\\', b'\\'))) +
                       sec(b'Q\\\\y', dn(b'y, through Q become a link')) +
                       sec(b'Q\\\\x\\\\z', dn(b'z, through Q to x')),
     # A NUL in a subkey's name: opened by the part before it, the name would
