@@ -3,7 +3,9 @@
 # (grep -c '^\[') and, when Wine is installed, against
 # `wine reg query ... /s /v DisplayName` with a running server, for hives of
 # N = 0, 500, 5,000 and 50,000 Uninstall subkeys.  Prints a table with the
-# ratios and the peak RSS.  A local tool, not part of CI.
+# ratios, the peak RSS and the instructions one run takes (callgrind: a
+# count that does not move with the machine's load, as times do).  A local
+# tool, not part of CI.
 #
 #   bench/run.sh [N...]
 set -euo pipefail
@@ -13,6 +15,7 @@ need=()
 command -v hyperfine >/dev/null || need+=(hyperfine)
 [ -x /usr/bin/time ] || need+=(time)
 command -v jq >/dev/null || need+=(jq)
+command -v valgrind >/dev/null || need+=(valgrind)
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" = 0 ] || sudo=sudo
   $sudo apt-get install -y -qq "${need[@]}" >/dev/null
@@ -35,8 +38,8 @@ if command -v wine >/dev/null; then
   WINEPREFIX=$work/wine-base wineserver -w
 fi
 
-printf '%-7s %9s %12s %12s %14s %10s %10s %11s\n' N file_MB lsinstalled grep \
-  "wine reg query" ls/grep wine/ls peak_RSS_MB
+printf '%-7s %9s %12s %12s %14s %10s %10s %11s %10s\n' N file_MB lsinstalled \
+  grep "wine reg query" ls/grep wine/ls peak_RSS_MB instr_M
 for n in "${sizes[@]}"; do
   prefix=$work/p$n
   mkdir -p "$prefix"
@@ -67,10 +70,15 @@ for n in "${sizes[@]}"; do
   grep_ms=$(median 1)
   wine_ms=$($have_wine && median 2 || echo nan)
   rss_kb=$(WINEPREFIX=$prefix /usr/bin/time -f %M "$program" 2>&1 >/dev/null)
+  instructions=$(WINEPREFIX=$prefix valgrind --tool=callgrind \
+    --callgrind-out-file=/dev/null "$program" 2>&1 >/dev/null |
+    awk '/Collected :/ { print $NF }')
   awk -v n="$n" -v bytes="$(stat -c %s "$hive")" -v ls="$ls_ms" \
-    -v grep="$grep_ms" -v wine="$wine_ms" -v rss="$rss_kb" 'BEGIN {
-      printf "%-7s %9.2f %10.1fms %10.1fms %12s %9.1fx %10s %11.1f\n",
+    -v grep="$grep_ms" -v wine="$wine_ms" -v rss="$rss_kb" \
+    -v instructions="$instructions" 'BEGIN {
+      printf "%-7s %9.2f %10.1fms %10.1fms %12s %9.1fx %10s %11.1f %10.1f\n",
         n, bytes / 1048576, ls, grep,
         wine == "nan" ? "-" : sprintf("%.1fms", wine), ls / grep,
-        wine == "nan" ? "-" : sprintf("%.1fx", wine / ls), rss / 1024 }'
+        wine == "nan" ? "-" : sprintf("%.1fx", wine / ls), rss / 1024,
+        instructions / 1e6 }'
 done
