@@ -59,6 +59,16 @@ bool ParseHexList(const char* p, const char* end, Lines* more,
   }
 }
 
+void AppendCodePoint(std::uint32_t cp, std::u16string* out) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    out->push_back(static_cast<char16_t>(cp));
+  }
+}
+
 }  // namespace
 
 const char* ParseNumber(const char* p, const char* end, std::uint64_t* value) {
@@ -89,16 +99,6 @@ const char* ParseNumber(const char* p, const char* end, std::uint64_t* value) {
   // Out of range is all ones, as strtoul returns ULONG_MAX, sign or none.
   *value = overflow ? UINT64_MAX : negative ? 0 - v : v;
   return p;
-}
-
-void AppendCodePoint(std::uint32_t cp, std::u16string* out) {
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  } else {
-    out->push_back(static_cast<char16_t>(cp));
-  }
 }
 
 const char* DecodeUtf8(const char* p, const char* end, std::u16string* out,
