@@ -25,7 +25,9 @@ void AppendUnits(const std::u16string& units, std::string* bytes) {
 bool ParseHexList(const char* p, const char* end, Lines* more,
                   std::string* bytes) {
   for (;;) {
-    // Wine's own layout, "xx," runs, goes at a byte per step.
+    // Wine's own layout, "xx," runs, goes at a byte per step; a loop of its
+    // own for stepping over, which is most of a load (0.7 M instructions of
+    // 24 M at 500 subkeys against one loop testing `bytes`).
     const char* const run = p;
     if (bytes == nullptr) {
       while (end - p >= 3 && IsHexDigit(p[0]) && IsHexDigit(p[1]) &&

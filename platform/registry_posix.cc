@@ -74,35 +74,39 @@ bool PackParachute() {
   return true;
 }
 
+// `call()`, or `out_of_memory` when memory ran out below it.
+template <typename Result, typename Call>
+Result UnlessOutOfMemory(Call call, Result out_of_memory) noexcept {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return out_of_memory;
+  } catch (const std::length_error&) {
+    return out_of_memory;
+  }
+}
+
 // The calls stand in for Win32's, so no exception may leave them: memory
 // running out anywhere below one is its ERROR_OUTOFMEMORY.  Without memory
 // held back for throwing, a call does nothing that could allocate.
 template <typename Call>
 LONG Guarded(Call call) noexcept {
   if (!PackParachute()) return ERROR_OUTOFMEMORY;
-  try {
-    return call();
-  } catch (const std::bad_alloc&) {
-    return ERROR_OUTOFMEMORY;
-  } catch (const std::length_error&) {
-    return ERROR_OUTOFMEMORY;
-  }
+  return UnlessOutOfMemory<LONG>(call, ERROR_OUTOFMEMORY);
 }
 
 // Reads the prefix's file into `hive`.  A hive that could not be read
 // whole, for whatever reason, is no hive.
 bool LoadHive(registry::Hive* hive) {
-  try {
-    registry::HiveBytes text;
-    if (registry::HiveBytes::ReadFile(HivePath().c_str(), &text) &&
-        hive->Load(std::move(text))) {
-      return true;
-    }
-  } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
-  }
-  *hive = registry::Hive();
-  return false;
+  const bool loaded = UnlessOutOfMemory(
+      [hive] {
+        registry::HiveBytes text;
+        return registry::HiveBytes::ReadFile(HivePath().c_str(), &text) &&
+               hive->Load(std::move(text));
+      },
+      false);
+  if (!loaded) *hive = registry::Hive();
+  return loaded;
 }
 
 // Finds the key behind `handle`, reading the hive on first use of

@@ -90,8 +90,8 @@ MUTANTS = [
     ('platform/registry_posix.cc', 'bytes = registry::Utf16ToUtf8(value.Units());',
      'bytes = value.data;', 'RegQueryValueExA: strings come back as UTF-16'),
     ('platform/registry_posix.cc',
-     '  } catch (const std::bad_alloc&) {\n    return ERROR_OUTOFMEMORY;',
-     '  } catch (const std::bad_alloc&) {\n    return ERROR_SUCCESS;',
+     'return UnlessOutOfMemory<LONG>(call, ERROR_OUTOFMEMORY);',
+     'return UnlessOutOfMemory<LONG>(call, ERROR_SUCCESS);',
      'running out of memory reads as success'),
     # The grammar.
     ('platform/hive_grammar_posix.h',
