@@ -5,14 +5,18 @@
 
 #include <algorithm>
 
+#include "platform/case_fold.h"
+
 namespace registry {
 
 namespace {
 
 void AppendUnits(const std::u16string& units, std::string* bytes) {
+  std::size_t at = bytes->size();
+  bytes->resize(at + 2 * units.size());
   for (const char16_t unit : units) {
-    bytes->push_back(static_cast<char>(unit & 0xFF));
-    bytes->push_back(static_cast<char>(unit >> 8));
+    (*bytes)[at++] = static_cast<char>(unit & 0xFF);
+    (*bytes)[at++] = static_cast<char>(unit >> 8);
   }
 }
 
@@ -258,6 +262,17 @@ const char* FindUnescaped(const char* p, const char* end, char terminator) {
   }
 }
 
+namespace {
+
+// After a value's name: the '=' and the white space around it.
+const char* DataAfterName(const char* p, const char* end) {
+  p = SkipSpace(p, end);
+  if (p == end || *p != '=') return nullptr;
+  return SkipSpace(p + 1, end);
+}
+
+}  // namespace
+
 const char* ParseValueName(const char* p, const char* end,
                            std::u16string* name) {
   if (name != nullptr) name->clear();
@@ -271,9 +286,27 @@ const char* ParseValueName(const char* p, const char* end,
     p = ParseString(p + 1, end, '"', name);
     if (p == nullptr) return nullptr;
   }
-  p = SkipSpace(p, end);
-  if (p == end || *p != '=') return nullptr;
-  return SkipSpace(p + 1, end);
+  return DataAfterName(p, end);
+}
+
+const char* MatchValueName(const char* p, const char* end,
+                           std::u16string_view name, bool* same) {
+  // A name without escapes or raw UTF-8 is its own bytes, one unit each.
+  if (*p == '"') {
+    const char* close = FindUnescaped(p + 1, end, '"');
+    if (close == nullptr) return nullptr;
+    if (PlainRunEnd(p + 1, close) == close) {
+      *same = static_cast<std::size_t>(close - p - 1) == name.size() &&
+              std::equal(p + 1, close, name.begin(), [](char a, char16_t b) {
+                return FoldCase(static_cast<unsigned char>(a)) == FoldCase(b);
+              });
+      return DataAfterName(close + 1, end);
+    }
+  }
+  std::u16string decoded;
+  const char* data = ParseValueName(p, end, &decoded);
+  *same = data != nullptr && EqualFolded(decoded, name);
+  return data;
 }
 
 void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
@@ -340,9 +373,27 @@ void StepOverValue(const char* p, const char* end, Lines* more) {
       std::memchr(p, '\\', static_cast<std::size_t>(end - p)) == nullptr) {
     return;
   }
-  if (const char* data = ParseValueName(p, end, nullptr);
-      data != nullptr && MayContinue(data, end)) {
-    ParseValueData(data, end, more, nullptr);
+  const char* data = ParseValueName(p, end, nullptr);
+  if (data == nullptr || !MayContinue(data, end)) return;
+  // Whether the list takes a line matters only for a line that means
+  // something of its own: up to the first such line, or the first line
+  // with no backslash, which no list goes past, the list need not be read.
+  const Lines start = *more;
+  Lines ahead = start;
+  Line line;
+  while (ahead.Next(&line)) {
+    const char* q = SkipSpace(line.begin, line.end);
+    if (q != line.end && (*q == '[' || *q == '#' || *q == '"' || *q == '@')) {
+      *more = start;
+      ParseValueData(data, end, more, nullptr);
+      return;
+    }
+    *more = ahead;
+    if (std::memchr(line.begin, '\\',
+                    static_cast<std::size_t>(line.end - line.begin)) ==
+        nullptr) {
+      return;
+    }
   }
 }
 

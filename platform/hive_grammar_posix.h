@@ -81,6 +81,22 @@ inline bool StartsWith(const char* p, const char* end, std::string_view s) {
          std::memcmp(p, s.data(), s.size()) == 0;
 }
 
+// The first backslash or byte past ASCII from `p` on, or `end`: where a
+// string or key name stops being its own bytes, eight bytes at a time.
+inline const char* PlainRunEnd(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t backslashes = word ^ (kOnes * '\\');
+    if ((((backslashes - kOnes) & ~backslashes) | word) & kHigh) break;
+    p += 8;
+  }
+  while (p < end && *p != '\\' && static_cast<unsigned char>(*p) < 0x80) ++p;
+  return p;
+}
+
 inline constexpr std::array<signed char, 256> kHexDigits = [] {
   std::array<signed char, 256> digits{};
   for (int c = 0; c < 256; ++c) {
@@ -132,6 +148,12 @@ const char* FindUnescaped(const char* p, const char* end, char terminator);
 const char* ParseValueName(const char* p, const char* end,
                            std::u16string* name);
 
+// Parses the name of a value line as ParseValueName does and sets *same to
+// whether it is `name` under Wine's folding, decoding it only when it holds
+// escapes or raw UTF-8.
+const char* MatchValueName(const char* p, const char* end,
+                           std::u16string_view name, bool* same);
+
 // Parses a value's data.  A malformed form leaves the value as type
 // REG_NONE with no data, as Wine keeps it.  A hex list followed by a
 // backslash goes on with the next line from `more`, whatever that line
@@ -146,7 +168,9 @@ inline bool MayContinue(const char* p, const char* end) {
 }
 
 // Steps over the continuation lines of the value line at `p`, if it has
-// any; any other line stands alone.
+// any; any other line stands alone.  It may stop short, before lines that
+// start (after white space) with none of '[', '#', '"' and '@': whether
+// the value takes those changes nothing for a reader that skips them.
 void StepOverValue(const char* p, const char* end, Lines* more);
 
 // UTF-16 to the ANSI code page, which is UTF-8 here; a lone surrogate

@@ -211,12 +211,19 @@ TEST(HiveGrammarTest, StepsOverTheLinesAValueEats) {
     registry::StepOverValue(line.begin, line.end, &lines);
     return std::string(lines.position(), text.data() + text.size());
   };
-  EXPECT_EQ(rest("\"n\"=hex:41,\\ junk\n42\nnext"), "next");
-  EXPECT_EQ(rest("\"a\\\\b\"=hex:41,\\\n42\nnext"), "next");
-  EXPECT_EQ(rest("\"n\"=hex(7):41,\\\n42\nnext"), "next");
-  EXPECT_EQ(rest("\"n\"=hex:zz,\\\nnext"), "next");
-  EXPECT_EQ(rest("\"n\"=\"C:\\\\dir\\\\\"\nnext"), "next");
-  EXPECT_EQ(rest("#time=1\\\nnext"), "next");
+  EXPECT_EQ(rest("\"n\"=hex:41,\\ junk\n42\n[next"), "[next");
+  EXPECT_EQ(rest("\"a\\\\b\"=hex:41,\\\n42\n#next"), "#next");
+  EXPECT_EQ(rest("\"n\"=hex(7):41,\\\n42\n\"next"), "\"next");
+  EXPECT_EQ(rest("\"n\"=hex:41,\\\n\"x\"=hex:42,\\\n@next"), "@next");
+  EXPECT_EQ(rest("\"n\"=hex:zz,\\\n[next"), "[next");
+  EXPECT_EQ(rest("\"n\"=\"C:\\\\dir\\\\\"\n[next"), "[next");
+  EXPECT_EQ(rest("#time=1\\\n[next"), "[next");
+  // Lines that start with nothing of their own may be taken either way; a
+  // list that ends before them leaves the next line that does to the caller.
+  EXPECT_EQ(rest("\"n\"=hex:41,\\\n42,\\\n43\n[next"), "[next");
+  EXPECT_EQ(rest("\"n\"=hex:zz,\\\n42,\\\n[next"), "42,\\\n[next");
+  EXPECT_EQ(rest("\"n\"=hex:41,\\\n42,zz\\\n[next"), "[next");
+  EXPECT_EQ(rest("\"n\"=hex:41,\\\n  \n[next"), "[next");
 }
 
 TEST(HiveGrammarTest, LinesEndAtLfAndLoseWhatFollowsANul) {
