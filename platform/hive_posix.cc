@@ -30,6 +30,31 @@ std::size_t SharedPrefix(std::string_view a, std::string_view b) {
   return i;
 }
 
+// Whether the `size` >= 3 bytes at `a` and `b` are the same, for the short
+// elements of a path, without a call.
+bool SameBytes(const char* a, const char* b, std::size_t size) {
+  const auto same = [&](std::size_t at, auto word) {
+    std::memcpy(&word, a + at, sizeof word);
+    auto other = word;
+    std::memcpy(&other, b + at, sizeof other);
+    return word == other;
+  };
+  if (size >= 8) {
+    if (size > 16) return std::memcmp(a, b, size) == 0;
+    return same(0, std::uint64_t{}) && same(size - 8, std::uint64_t{});
+  }
+  if (size >= 4)
+    return same(0, std::uint32_t{}) && same(size - 4, std::uint32_t{});
+  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// Whether the rest of a path from `p` may wait below a key: it is too short
+// for an element over the limit, and it starts with an element for certain.
+bool MayWait(const char* p, const char* close) {
+  return p < close && close - p <= static_cast<std::ptrdiff_t>(kMaxNameUnits) &&
+         *p != '\\' && static_cast<unsigned char>(*p) < 0x80;
+}
+
 inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
   return (hash ^ FoldCase(unit)) * 0x100000001B3ull;
 }
@@ -109,14 +134,12 @@ bool Hive::Load(HiveBytes text) {
   }
 
   keys_.push_back(Key{HashName(kNone, std::u16string_view()), kNone, 0, kNone,
-                      kNone, kNone, kNone, 0, false, false});
-  // Room for a typical hive's keys below half load.
-  std::size_t slots = 1024;
-  while (slots < text_.size() / 256) slots *= 2;
-  table_.assign(slots, kNone);
-  // About one key per 150 bytes of a typical hive, with short names.
-  keys_.reserve(text_.size() / 150 + 16);
-  bodies_.reserve(text_.size() / 150 + 16);
+                      kNone, kNone, kNone, kNone, kNone, 0, false, false,
+                      false});
+  table_.assign(1024, kNone);
+  // About one section per 200 bytes of a typical hive.
+  bodies_.reserve(text_.size() / 200 + 16);
+  pendings_.reserve(text_.size() / 200 + 16);
 
   std::string_view arch;
   bool stopped = false;
@@ -126,14 +149,24 @@ bool Hive::Load(HiveBytes text) {
     const char* p = SkipSpace(line.begin, line.end);
     if (p == line.end) continue;
     switch (*p) {
-      case '[':
+      case '[': {
         CloseBody(line_start);
-        StartSection(p + 1, line.end);
-        if (current_ != kNone) {
-          bodies_.push_back(Body{
-              static_cast<std::uint32_t>(lines.position() - begin), 0, kNone});
+        const auto body = static_cast<std::uint32_t>(bodies_.size());
+        bodies_.push_back(Body{
+            static_cast<std::uint32_t>(lines.position() - begin), 0, kNone});
+        StartSection(p + 1, line.end, body);
+        if (current_ == kNone) {
+          bodies_.pop_back();
+          break;
+        }
+        current_body_ = body;
+        if (!may_hold_nul_) {
+          if (const char* next = SkipBody(lines.position())) {
+            lines = Lines(next, end, false);
+          }
         }
         break;
+      }
       case '"':
       case '@':
         // Only a hex list that ends in a backslash reaches past its line.
@@ -141,13 +174,7 @@ bool Hive::Load(HiveBytes text) {
         break;
       case '#':
         if (current_ != kNone) {
-          if (StartsWith(p, line.end, "#link")) {
-            keys_[current_].link = true;
-            // Paths resumed from the previous section's parse were walked
-            // with the links as they stood before.
-            previous_path_ = {};
-            boundaries_.clear();
-          }
+          if (StartsWith(p, line.end, "#link")) MakeLink();
         } else if (StartsWith(p, line.end, "#arch=")) {
           // An unknown or changed architecture stops the load here; what
           // came before stays.
@@ -168,30 +195,99 @@ bool Hive::Load(HiveBytes text) {
   return true;
 }
 
+const char* Hive::SkipBody(const char* from) {
+  const char* const end = text_.data() + text_.size();
+  // The start of the line holding `p`, when only white space stands
+  // before `p` on it.
+  const auto line_of = [from](const char* p) -> const char* {
+    for (; p > from && p[-1] != '\n'; --p) {
+      if (!IsSpace(p[-1])) return nullptr;
+    }
+    return p;
+  };
+  // Whether a hex list may take the line: only a list on a line holding a
+  // backslash goes on, and none goes on from the section's header.
+  const auto may_be_taken = [from](const char* line) {
+    if (line == from) return false;
+    const char* const lf = line - 1;
+    const char* start = lf;
+    while (start > from && start[-1] != '\n') --start;
+    return std::memchr(start, '\\', static_cast<std::size_t>(lf - start)) !=
+           nullptr;
+  };
+  const char* hash = from;
+  for (const char* p = from;;) {
+    const auto* open = static_cast<const char*>(
+        std::memchr(p, '[', static_cast<std::size_t>(end - p)));
+    const char* const stop = open != nullptr ? open : end;
+    while ((hash = static_cast<const char*>(std::memchr(
+                hash, '#', static_cast<std::size_t>(stop - hash)))) !=
+           nullptr) {
+      const char* line = line_of(hash);
+      if (line != nullptr && StartsWith(hash, end, "#link")) {
+        if (may_be_taken(line)) return nullptr;
+        MakeLink();
+      }
+      ++hash;
+    }
+    hash = stop;
+    if (open == nullptr) return end;
+    if (const char* line = line_of(open)) {
+      return may_be_taken(line) ? nullptr : line;
+    }
+    p = open + 1;
+  }
+}
+
+void Hive::MakeLink() {
+  while (current_ == kDeferred) Expand(deferred_at_);
+  keys_[current_].link = true;
+  // Paths resumed from the previous section's parse were walked with the
+  // links as they stood before.
+  previous_path_ = {};
+  boundaries_.clear();
+}
+
 void Hive::CloseBody(const char* end) {
   if (current_ == kNone) return;
-  Body& body = bodies_.back();
-  body.end = static_cast<std::uint32_t>(end - text_.data());
-  const auto index = static_cast<std::uint32_t>(bodies_.size() - 1);
-  Key& key = keys_[current_];
-  if (key.first_body == kNone) {
-    key.first_body = index;
-  } else {
-    bodies_[key.last_body].next = index;
-  }
-  key.last_body = index;
+  bodies_[current_body_].end = static_cast<std::uint32_t>(end - text_.data());
   current_ = kNone;
 }
 
-void Hive::StartSection(const char* name, const char* end) {
+void Hive::Attach(std::uint32_t key, std::uint32_t body) {
+  // Bodies come in file order: a key is made only once every section
+  // pending above it has been read into it.
+  Key& k = keys_[key];
+  if (k.first_body == kNone) {
+    k.first_body = body;
+  } else {
+    bodies_[k.last_body].next = body;
+  }
+  k.last_body = body;
+}
+
+void Hive::Queue(std::uint32_t key, std::uint32_t pending) {
+  Key& k = keys_[key];
+  pendings_[pending].next = kNone;
+  if (k.first_pending == kNone) {
+    k.first_pending = pending;
+  } else {
+    pendings_[k.last_pending].next = pending;
+  }
+  k.last_pending = pending;
+}
+
+void Hive::StartSection(const char* name, const char* end, std::uint32_t body) {
   current_ = kNone;
   // Sections come depth first, so a path mostly repeats the one before it.
   // The parse up to a separator depends only on the bytes before it: resume
   // after the last separator inside the shared prefix.
-  const std::size_t shared =
-      SharedPrefix(std::string_view(name, static_cast<std::size_t>(end - name)),
-                   previous_path_);
   std::size_t kept = boundaries_.size();
+  const std::size_t shared =
+      kept == 0 ? 0
+                : SharedPrefix(std::string_view(
+                                   name, static_cast<std::size_t>(end - name)),
+                               previous_path_);
   while (kept > 0 && boundaries_[kept - 1].offset > shared) --kept;
   const char* p = name + (kept > 0 ? boundaries_[kept - 1].offset : 0);
 
@@ -201,62 +297,148 @@ void Hive::StartSection(const char* name, const char* end) {
   boundaries_.resize(kept);
   previous_path_ =
       std::string_view(name, static_cast<std::size_t>(close - name));
-  // The latest element's key, whose link, if it is one, is followed only
-  // when another element comes after it.
-  std::uint32_t pending = kept > 0 ? boundaries_.back().pending : kNone;
+  std::uint32_t at;
+  const char* rest;
+  current_ = Descend(kept > 0 ? boundaries_.back().pending : kNone, true, name,
+                     p, close, body, &at, &rest);
+  if (current_ == kDeferred) {
+    const auto index = static_cast<std::uint32_t>(pendings_.size());
+    pendings_.push_back(
+        Pending{static_cast<std::uint32_t>(rest - text_.data()),
+                static_cast<std::uint32_t>(close - text_.data()), body, kNone});
+    Queue(at, index);
+    deferred_at_ = at;
+  }
+}
 
+std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
+                            const char* name, const char* p, const char* close,
+                            std::uint32_t body, std::uint32_t* pending_at,
+                            const char** pending_rest) {
   // Creates the keys along the path.  A failing element drops the section,
   // but keys made before it stay.
-  const auto visit = [&](auto element) {
-    if (element.empty()) return true;
-    if (element.size() > kMaxNameUnits) return false;
-    std::uint32_t parent = kRoot;
-    if (pending != kNone) {
-      parent = pending;
+  for (;;) {
+    // The key the next element goes in: through a link to its target, made
+    // if missing, as for the last element below.
+    std::uint32_t parent = kNone;
+    const auto into = [&] {
+      if (parent != kNone) return true;
+      parent = pending != kNone ? pending : kRoot;
       int budget = kMaxLinks;
-      // Through a link to its target, made if missing, as for the last
-      // element below.
-      if (keys_[parent].link &&
-          CreateThroughLink(parent, &budget, &parent) != ERROR_SUCCESS) {
-        return false;
+      return pending == kNone || !follow || !keys_[parent].link ||
+             CreateThroughLink(parent, &budget, &parent) == ERROR_SUCCESS;
+    };
+    if (MayWait(p, close)) {
+      if (!into()) return kNone;
+      if (!keys_[parent].expanded) {
+        *pending_at = parent;
+        *pending_rest = p;
+        return kDeferred;
       }
     }
-    const std::uint32_t hash = HashName(parent, element);
-    pending = FindChild(parent, element, hash);
-    if (pending == kNone) pending = AddChild(parent, element, hash);
-    return true;
-  };
-  for (;;) {
+    const auto visit = [&](auto element) {
+      if (element.empty()) return true;
+      if (element.size() > kMaxNameUnits || !into()) return false;
+      pending = Child(parent, element);
+      follow = true;
+      return true;
+    };
     // An element of plain ASCII, ended by an escaped backslash or the ']',
     // needs no decoding.
-    const char* run = p;
-    while (run < close && *run != '\\' &&
-           static_cast<unsigned char>(*run) < 0x80) {
-      ++run;
-    }
+    const char* run = PlainRunEnd(p, close);
     bool separator = false;
     if (run == close || (run[0] == '\\' && run[1] == '\\')) {
       if (!visit(std::string_view(p, static_cast<std::size_t>(run - p)))) {
-        return;
+        return kNone;
       }
       separator = run != close;
       p = run + 2;
     } else {
-      scratch_.clear();
-      p = ParseString(p, close + 1, ']', &scratch_, &separator);
-      if (!visit(std::u16string_view(scratch_))) return;
+      // Not a member: making the child may read other sections' paths.
+      std::u16string decoded;
+      p = ParseString(p, close + 1, ']', &decoded, &separator);
+      if (!visit(std::u16string_view(decoded))) return kNone;
     }
     if (!separator) break;
-    boundaries_.push_back(
-        Boundary{static_cast<std::size_t>(p - name), pending});
+    if (name != nullptr) {
+      boundaries_.push_back(
+          Boundary{static_cast<std::size_t>(p - name), pending});
+    }
   }
-  current_ = pending != kNone ? pending : kRoot;
+  std::uint32_t key = pending != kNone ? pending : kRoot;
   // A key that is a link already when its section comes again takes that
   // section's values on its target; its first section makes it a link.
-  if (keys_[current_].link) {
+  if (follow && keys_[key].link) {
     int budget = kMaxLinks;
-    if (CreateThroughLink(current_, &budget, &current_) != ERROR_SUCCESS) {
-      current_ = kNone;
+    if (CreateThroughLink(key, &budget, &key) != ERROR_SUCCESS) return kNone;
+  }
+  Attach(key, body);
+  return key;
+}
+
+void Hive::Expand(std::uint32_t key) {
+  if (keys_[key].expanded) return;
+  keys_[key].expanded = true;
+  const std::uint32_t last = keys_[key].last_pending;
+  std::uint32_t next = keys_[key].first_pending;
+  keys_[key].first_pending = kNone;
+  keys_[key].last_pending = kNone;
+  // The previous section's first element, with its separator, when plain:
+  // a section that starts with the same bytes goes on in the same child.
+  const char* element = nullptr;
+  std::size_t element_size = 0;
+  std::uint32_t element_child = kNone;
+  while (next != kNone) {
+    const std::uint32_t index = next;
+    const Pending pending = pendings_[index];
+    const char* const text = text_.data();
+    const char* const p = text + pending.rest;
+    const char* const close = text + pending.close;
+    std::uint32_t at;
+    const char* rest;
+    std::uint32_t result;
+    if (element_size != 0 &&
+        close - p > static_cast<std::ptrdiff_t>(element_size) &&
+        SameBytes(p, element, element_size) &&
+        MayWait(p + element_size, close) && !keys_[element_child].expanded) {
+      result = kDeferred;
+      at = element_child;
+      rest = p + element_size;
+    } else {
+      try {
+        // Nothing below the key was a link when these sections came, nor
+        // is one now: the rest of each path is read as it stands.
+        result =
+            Descend(key, false, nullptr, p, close, pending.body, &at, &rest);
+        const char* run = PlainRunEnd(p, close);
+        element_size = 0;
+        if (run != p && close - run > 2 && run[0] == '\\' && run[1] == '\\') {
+          element = p;
+          element_size = static_cast<std::size_t>(run + 2 - p);
+          element_child = Child(
+              key, std::string_view(p, static_cast<std::size_t>(run - p)));
+        }
+      } catch (...) {
+        // Out of memory: the sections not read yet stay pending, and the
+        // keys already made are found again by the next try.
+        keys_[key].expanded = false;
+        keys_[key].first_pending = index;
+        keys_[key].last_pending = last;
+        last_parent_ = kNone;
+        throw;
+      }
+    }
+    next = pending.next;
+    if (result == kDeferred) {
+      pendings_[index].rest = static_cast<std::uint32_t>(rest - text);
+      Queue(at, index);
+    }
+    if (current_ == kDeferred && pending.body == current_body_) {
+      if (result == kDeferred) {
+        deferred_at_ = at;
+      } else {
+        current_ = result;
+      }
     }
   }
 }
@@ -279,6 +461,9 @@ std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
 template <typename Text>
 std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
                              std::uint32_t hash) {
+  // Keys are also made after loading, by calls that must leave the tree
+  // whole when memory runs out: everything that allocates comes first.
+  if ((keys_.size() + 1) * 2 > table_.size()) GrowTable();
   const auto index = static_cast<std::uint32_t>(keys_.size());
   Key key{hash,
           parent,
@@ -287,7 +472,10 @@ std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
           keys_[parent].first_child,
           kNone,
           kNone,
+          kNone,
+          kNone,
           static_cast<std::uint16_t>(name.size()),
+          false,
           false,
           false};
   if constexpr (std::is_same_v<Text, std::string_view>) {
@@ -299,14 +487,10 @@ std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
   }
   keys_.push_back(key);
   keys_[parent].first_child = index;
-  if (keys_.size() * 2 > table_.size()) {
-    GrowTable();
-  } else {
-    const std::size_t mask = table_.size() - 1;
-    std::size_t slot = hash & mask;
-    while (table_[slot] != kNone) slot = (slot + 1) & mask;
-    table_[slot] = index;
-  }
+  const std::size_t mask = table_.size() - 1;
+  std::size_t slot = hash & mask;
+  while (table_[slot] != kNone) slot = (slot + 1) & mask;
+  table_[slot] = index;
   return index;
 }
 
@@ -318,6 +502,24 @@ void Hive::GrowTable() {
     while (table_[slot] != kNone) slot = (slot + 1) & mask;
     table_[slot] = index;
   }
+}
+
+template <typename Text>
+std::uint32_t Hive::Child(std::uint32_t parent, Text name) {
+  // Sections of one key mostly follow each other.
+  if constexpr (std::is_same_v<Text, std::string_view>) {
+    if (parent == last_parent_ && name == last_name_) return last_child_;
+  }
+  Expand(parent);
+  const std::uint32_t hash = HashName(parent, name);
+  std::uint32_t key = FindChild(parent, name, hash);
+  if (key == kNone) key = AddChild(parent, name, hash);
+  if constexpr (std::is_same_v<Text, std::string_view>) {
+    last_parent_ = parent;
+    last_name_ = name;
+    last_child_ = key;
+  }
+  return key;
 }
 
 bool Hive::LinkTarget(std::uint32_t link, std::u16string* path) const {
@@ -336,8 +538,7 @@ bool Hive::LinkTarget(std::uint32_t link, std::u16string* path) const {
   return true;
 }
 
-LONG Hive::FollowLink(std::uint32_t link, int* budget,
-                      std::uint32_t* target) const {
+LONG Hive::FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) {
   if (--*budget < 0) return ERROR_INVALID_PARAMETER;
   std::u16string path;
   if (!LinkTarget(link, &path)) return ERROR_FILE_NOT_FOUND;
@@ -363,20 +564,19 @@ LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
   const auto name =
       std::u16string_view(path).substr(last_begin, last_end - last_begin);
   if (name.size() > kMaxNameUnits) return ERROR_INVALID_PARAMETER;
-  const std::uint32_t hash = HashName(parent, name);
-  std::uint32_t key = FindChild(parent, name, hash);
-  if (key == kNone) key = AddChild(parent, name, hash);
+  const std::uint32_t key = Child(parent, name);
   if (keys_[key].link) return CreateThroughLink(key, budget, target);
   *target = key;
   return ERROR_SUCCESS;
 }
 
 LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
-                int* budget, std::uint32_t* result) const {
+                int* budget, std::uint32_t* result) {
   std::uint32_t key = from;
   PathElements elements(path);
   std::u16string_view element;
   while (elements.Next(&element)) {
+    Expand(key);
     key = FindChild(key, element, HashName(key, element));
     if (key == kNone) return ERROR_FILE_NOT_FOUND;
     if (keys_[key].link && (follow_last || !elements.AtEnd())) {
@@ -389,7 +589,7 @@ LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
 }
 
 LONG Hive::Open(std::uint32_t key, std::u16string_view path,
-                std::uint32_t* result) const {
+                std::uint32_t* result) {
   int budget = kMaxLinks;
   return Walk(key, path, true, &budget, result);
 }
@@ -398,6 +598,7 @@ const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
   if (const auto it = subkeys_.find(key); it != subkeys_.end()) {
     return it->second;
   }
+  Expand(key);
   // Built aside and only then kept, so that running out of memory on the
   // way leaves no partial list behind.
   std::vector<std::uint32_t> subkeys;
@@ -406,10 +607,13 @@ const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
     subkeys.push_back(child);
   }
   std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
-  std::stable_sort(subkeys.begin(), subkeys.end(),
-                   [this](std::uint32_t a, std::uint32_t b) {
-                     return OrderFolded(Name(a), Name(b));
-                   });
+  const auto order = [this](std::uint32_t a, std::uint32_t b) {
+    return OrderFolded(Name(a), Name(b));
+  };
+  // Wine writes sections in order, so they mostly come sorted.
+  if (!std::is_sorted(subkeys.begin(), subkeys.end(), order)) {
+    std::stable_sort(subkeys.begin(), subkeys.end(), order);
+  }
   return subkeys_.emplace(key, std::move(subkeys)).first->second;
 }
 
@@ -469,17 +673,17 @@ std::u16string Hive::ClassName(std::uint32_t key) const {
 bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
                      Value* value) const {
   bool found = false;
-  std::u16string line_name;
   ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
     if (*p != '"' && *p != '@') return;
-    const char* data = ParseValueName(p, end, &line_name);
+    bool same;
+    const char* data = MatchValueName(p, end, name, &same);
     if (data == nullptr) return;
     // A later line for the same name replaces the value.
-    if (EqualFolded(line_name, name)) {
+    if (same) {
       ParseValueData(data, end, more, value);
       found = true;
     } else if (MayContinue(data, end)) {
-      ParseValueData(data, end, more, nullptr);
+      StepOverValue(p, end, more);
     }
   });
   return found;

@@ -3,6 +3,12 @@
 // build, with Wine's name folding, ordering, links and damage handling.
 // Value data stays as text in the file's bytes and is parsed, by the
 // grammar in hive_grammar_posix.h, only when a value is asked for.
+//
+// The tree is built as far as the calls reach.  A section whose path goes
+// below a key not yet read into is kept, unread, in that key's list; the
+// key's subkeys are made from its list when something first looks among
+// them.  No key below such a key is a link (a link's key is made at once),
+// so the rest of the path means what it meant when its section came.
 
 #ifndef PLATFORM_HIVE_POSIX_H_
 #define PLATFORM_HIVE_POSIX_H_
@@ -40,8 +46,7 @@ class Hive {
   // the last element's included, is followed.  Returns ERROR_SUCCESS,
   // ERROR_FILE_NOT_FOUND, or ERROR_INVALID_PARAMETER for a chain of more
   // than 32 links (a cycle among them).
-  LONG Open(std::uint32_t key, std::u16string_view path,
-            std::uint32_t* result) const;
+  LONG Open(std::uint32_t key, std::u16string_view path, std::uint32_t* result);
 
   // The direct subkeys of `key` in Wine's enumeration order.
   const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
@@ -71,9 +76,12 @@ class Hive {
     std::uint32_t next_sibling;
     std::uint32_t first_body;  // The key's sections, in file order.
     std::uint32_t last_body;
+    std::uint32_t first_pending;  // Sections below, not yet read into.
+    std::uint32_t last_pending;
     std::uint16_t name_size;  // At most 256 units.
     bool link;
     bool plain_name;  // Plain ASCII, read in place from the file.
+    bool expanded;    // Its subkeys are made; it holds no pending section.
   };
 
   // A key's name: either bytes of the file or decoded UTF-16 units.
@@ -88,32 +96,69 @@ class Hive {
   };
   NameView Name(std::uint32_t key) const;
 
-  // The lines of one section of the key, after its header line.
+  // The lines of one section of the key, after its header line.  Bodies
+  // are numbered in file order.
   struct Body {
     std::uint32_t begin;
     std::uint32_t end;
     std::uint32_t next;
   };
 
-  void StartSection(const char* name, const char* end);
+  // A section whose path goes on below a key that is not expanded: the
+  // rest of its path, after a separator, up to the ']'.
+  struct Pending {
+    std::uint32_t rest;
+    std::uint32_t close;
+    std::uint32_t body;
+    std::uint32_t next;
+  };
+
+  static constexpr std::uint32_t kDeferred = UINT32_MAX - 1;
+
+  void StartSection(const char* name, const char* end, std::uint32_t body);
+  // Goes on along a section's path from `p`: `pending` is the key of the
+  // latest element, or kNone for none; `follow` whether its link, if it is
+  // one, leads to the key the next element goes in.  Returns the section's
+  // key, kDeferred when the rest is left pending, or kNone when the section
+  // is dropped.
+  // `name` non-null keeps the separators' keys for the next section.  A
+  // section left pending is to go in the list of *pending_at from
+  // *pending_rest on.
+  std::uint32_t Descend(std::uint32_t pending, bool follow, const char* name,
+                        const char* p, const char* close, std::uint32_t body,
+                        std::uint32_t* pending_at, const char** pending_rest);
+  void Queue(std::uint32_t key, std::uint32_t pending);
+  // Makes the key's subkeys from its pending sections, in file order.
+  void Expand(std::uint32_t key);
+  // Passes over a section's body from `from`, the line after its header,
+  // taking its "#link" lines.  Returns where the next header's line starts
+  // (the file's end when none comes), or nullptr when a line there may
+  // belong to a hex list from the line before it: the body is then read
+  // line by line.  Only for a text without NUL bytes.
+  const char* SkipBody(const char* from);
+  void MakeLink();
   void CloseBody(const char* end);
+  void Attach(std::uint32_t key, std::uint32_t body);
   // `Text` is a std::u16string_view, or a std::string_view of ASCII.
   template <typename Text>
   std::uint32_t FindChild(std::uint32_t parent, Text name,
                           std::uint32_t hash) const;
   template <typename Text>
   std::uint32_t AddChild(std::uint32_t parent, Text name, std::uint32_t hash);
+  // The child of the expanded `parent` named `name`, made if missing.
+  template <typename Text>
+  std::uint32_t Child(std::uint32_t parent, Text name);
   void GrowTable();
   // The path of the link's target below HKEY_LOCAL_MACHINE; false when it
   // has none there.
   bool LinkTarget(std::uint32_t link, std::u16string* path) const;
-  LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) const;
+  LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target);
   // Follows `link` as a section's path does, making its target when the key
   // that would hold the target is there.
   LONG CreateThroughLink(std::uint32_t link, int* budget,
                          std::uint32_t* target);
   LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
-            int* budget, std::uint32_t* result) const;
+            int* budget, std::uint32_t* result);
   // Calls `visit(begin, end)` with every line of the key's sections, a hex
   // value's continuation lines joined to their value line.
   template <typename Visit>
@@ -123,6 +168,7 @@ class Hive {
   bool may_hold_nul_ = false;
   std::vector<Key> keys_;
   std::vector<Body> bodies_;
+  std::vector<Pending> pendings_;
   std::u16string names_;              // Names that needed decoding.
   std::vector<std::uint32_t> table_;  // Open addressing over keys_.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
@@ -136,7 +182,12 @@ class Hive {
 
   // Loading state.
   std::uint32_t current_ = kNone;  // Key whose section is being read.
-  std::u16string scratch_;
+  std::uint32_t current_body_ = kNone;
+  std::uint32_t deferred_at_ = kNone;  // Holds the section when kDeferred.
+  // The latest child found in Child(), in the file's bytes.
+  std::uint32_t last_parent_ = kNone;
+  std::string_view last_name_;
+  std::uint32_t last_child_ = kNone;
   std::string_view previous_path_;
   std::vector<Boundary> boundaries_;
 };

@@ -20,6 +20,10 @@ def dn(text):
     return b'"DisplayName"="' + text + b'"\n'
 
 
+def raw(path, body=b''):
+    return b'[' + path + b'] 1796626833\n#time=1dd8618a76bb28a\n' + body + b'\n'
+
+
 def hex_units(text):
     return b','.join(b'%02x,00' % c for c in text)
 
@@ -240,6 +244,45 @@ CASES = {
                        sec(b'L', link_to(b'Software\\Microsoft\\Windows\\CurrentVersion')) +
                        sec(b'L', link_to(b'Software\\T7')) +
                        sec(b'X', dn(b'X, after CurrentVersion became a link')),
+    # Sections are read into a key only when something looks among its
+    # subkeys.  Through a link far from the Uninstall key, sections land
+    # in it; a key's literal subkeys from before it became a link stay its
+    # own (Before), the same path after goes through the link.
+    'link_far_away': raw(b'Software\\\\Far\\\\Away\\\\Before', b'"x"="x"\n') +
+                     sec(b'own', dn(b'own')) +
+                     raw(b'Software\\\\Far\\\\Away', link_to(U.replace(b'\\\\', b'\\'))) +
+                     raw(b'Software\\\\Far\\\\Away\\\\Through', dn(b'through the far link')) +
+                     raw(b'Software\\\\Far\\\\Away\\\\before', dn(b'Before again, through the link')) +
+                     raw(b'System\\\\Up', link_to(b'Software\\Microsoft\\Windows\\CurrentVersion')) +
+                     raw(b'System\\\\Up\\\\Uninstall\\\\Up', dn(b'up through CurrentVersion')),
+    # A link's target made in a key that only unread sections make.
+    'link_target_in_unread_key': raw(b'Software\\\\Lazy\\\\Parent\\\\x', b'"x"="x"\n') +
+                                 sec(b'L', link_to(b'Software\\Lazy\\Parent\\Target')) +
+                                 sec(b'L', dn(b'made in a key only unread sections made')),
+    # A key's sections from before and after its parent was read into: the
+    # later line for the name wins.
+    'sections_before_and_after_reading': sec(b'A', dn(b'first, kept unread')) +
+                                         sec(b'Z', link_to(b'Software\\Nowhere')) +
+                                         sec(b'A', dn(b'second, read at once')),
+    # A subkey with an escape, made while its parent's unread sections
+    # with escapes of their own are read.
+    'escaped_below_unread': sec(rb'p\\\x44eep', dn(b'deep')) +
+                            sec(rb'\x41x', dn(b'first, for the same key')) +
+                            sec(b'AX', dn(b'second, for the same key')),
+    # A path too long to be left unread among short ones.
+    'long_path_below_unread': sec(b'short', dn(b'short')) +
+                              sec(b'\\\\'.join([b'long'] + [b'd%d' % i for i in range(90)]),
+                                  dn(b'ninety deep')) +
+                              sec(b'long', dn(b'long')),
+    # A hex list that goes on takes the line after it whatever it holds, up
+    # to a line that breaks the list.
+    'eaten_lines': sec(b'E', dn(b'E, its #link eaten') + b'"Bin"=hex:01,\\\n#link\n' +
+                       b'"SymbolicLinkValue"=hex(6):' +
+                       hex_units(b'\\Registry\\Machine\\Software\\Nowhere') + b'\n') +
+                   sec(b'F', dn(b'F') + b'"Bin"=hex:01,\\\n  02,\\\n[' + U +
+                       b'\\\\eaten] 1\n' + dn(b'F, after the eaten header')) +
+                   sec(b'G', dn(b'G') + b'"Bin"=hex:01,\\\n  zz,\\\n[' + U +
+                       b'\\\\kept] 1\n' + dn(b'kept: the list broke before')),
     'values_outside_sections': dn(b'before any section') + sec(b'v', dn(b'v')) +
                                b'[unterminated section\n' + dn(b'dropped') + sec(b'w', dn(b'w')),
     'arch_stops_loading': sec(b'b', dn(b'before')) + b'#arch=win99\n' + sec(b'a', dn(b'after')),
