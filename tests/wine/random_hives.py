@@ -15,9 +15,11 @@ The generator writes what a person or a tool could leave in the file: every
 value form and tag, white space of the whole isspace class wherever it can
 stand, byte forms and separators of hex lists, continuations with junk after
 the backslash, escapes in strings and key names, raw bytes, options inside
-and outside sections, malformed headers, links (to a target, to the key's own
-parent, through a link, a link key's section again), numbers out of range,
-CR LF, NUL bytes and truncation.  Every hive declares #arch=win64 before its
+and outside sections, malformed headers (and #arch after one), links (to a
+target, to the key's own parent, through a link, a link key's section
+again), keys away from the Uninstall key that reach it through links, paths
+too long to leave unread, continuations that eat a section's header or a
+#link line, numbers out of range, CR LF, NUL bytes and truncation.  Every hive declares #arch=win64 before its
 first section: without it Wine takes the prefix for a 32-bit one, where the
 64-bit program cannot run.
 """
@@ -46,6 +48,7 @@ class Gen:
         self.r = rng
         self.keys = []    # Key names made so far, for repeats and links.
         self.links = []   # Key names of links.
+        self.far_links = []  # Whole paths of links away from the Uninstall key.
 
     def chance(self, p):
         return self.r.random() < p
@@ -211,6 +214,9 @@ class Gen:
         elements = [self.key_element()]
         if self.chance(0.2):
             elements.append(self.key_element())
+        if self.chance(0.03):
+            # Elements short enough, a path too long to leave unread.
+            elements += [b'd%d' % i for i in range(self.r.choice([60, 90]))]
         text = b'\\\\'.join(elements)
         if self.chance(0.05):
             text = text.replace(b'\\\\', b'\\\\\\\\', 1) + b'\\\\'
@@ -222,8 +228,16 @@ class Gen:
             target = U_ABSOLUTE  # The link's own parent.
         elif k < 0.6 and self.keys:
             target = U_ABSOLUTE + b'\\' + self.r.choice(self.keys)
-        elif k < 0.9:
+        elif k < 0.7:
             target = b'\\Registry\\Machine\\Software\\T%d' % self.r.randint(1, 3)
+        elif k < 0.8:
+            # Keys on the way to the Uninstall key, or away from it.
+            target = b'\\Registry\\Machine\\' + self.r.choice([
+                b'Software\\Microsoft\\Windows\\CurrentVersion',
+                b'Software\\Microsoft', b'Software\\Far', b'System\\Far\\x'])
+        elif k < 0.9 and self.far_links:
+            target = b'\\Registry\\Machine\\' + self.r.choice(
+                self.far_links).replace(b'\\\\', b'\\')
         else:
             target = self.r.choice([b'\\REGISTRY\\MACHINE\\Software\\T1',
                                     b'\\Registry\\Machine\\Software\\No\\T1',
@@ -240,9 +254,30 @@ class Gen:
             return self.ws() + b'[' + path + b'\n'   # No closing bracket.
         return self.ws(0.1) + b'[' + path + b']' + stamp + b'\n'
 
+    def far_path(self):
+        """A key away from the Uninstall key, maybe through a link there."""
+        if self.far_links and self.chance(0.4):
+            base = self.r.choice(self.far_links)
+        else:
+            base = self.r.choice([
+                b'Software\\Far', b'Software\\Far\\Deeper', b'System\\Far',
+                b'Software\\Microsoft\\Far', b'A',
+                b'Software\\Microsoft\\Windows\\Far'])
+        element = (b'Uninstall' if self.chance(0.2) else
+                   self.r.choice(self.keys) if self.keys and self.chance(0.3)
+                   else self.key_element())
+        path = base + b'\\' + element
+        if self.chance(0.3):
+            path += b'\\' + self.key_element()
+        return path
+
     def section(self):
         k = self.r.random()
-        if k < 0.12:
+        far = False
+        if k < 0.1:
+            path = self.far_path()
+            far = True
+        elif k < 0.12:
             # Keys elsewhere: link targets and unrelated sections.
             path = self.r.choice([b'Software\\\\T1', b'Software\\\\T2',
                                   b'Software\\\\T3', b'Software\\\\Z'])
@@ -269,6 +304,10 @@ class Gen:
             out.append(self.r.choice([b'#link\n', b'#linkXYZ\n']))
             out.append(self.link_target())
             self.links.append(path[len(U) + 2:])
+        elif far and self.chance(0.4):
+            out.append(b'#link\n')
+            out.append(self.link_target())
+            self.far_links.append(path)
         for _ in range(self.r.randint(0, 3)):
             k = self.r.random()
             if k < 0.8:
@@ -281,10 +320,14 @@ class Gen:
                 out.append(self.ws(1) + b'\n')
             else:
                 out.append(b'junk line\n')
-        if self.chance(0.05):
-            # A continued value that eats the next section's header.
+        if self.chance(0.07):
+            # A continued value that eats the next section's header, or a
+            # line between, unless a line on the way breaks the list.
             out.append(b'"Other"=hex:01,\\' + self.r.choice([b'', b' x']) +
                        b'\n')
+            for _ in range(self.r.choice([0, 0, 1, 2])):
+                out.append(self.r.choice([b'  02,\\\n', b'  zz,\\\n',
+                                          b'  03\n', b'#link\n', b'\\\n']))
             return b''.join(out)
         out.append(b'\n')
         return b''.join(out)
@@ -300,6 +343,10 @@ class Gen:
             k = self.r.random()
             if k < 0.02:
                 out.append(self.r.choice([b'#arch=win32\n', b'#arch=bogus\n']))
+            elif k < 0.035:
+                # After a malformed header no section is open.
+                out.append(b'[' + U + b'\\\\broken\n#arch=' + self.r.choice(
+                    [b'win64', b'win32', b'win99']) + b'\n')
             elif k < 0.05:
                 out.append(b'#arch=win64\n')
             elif k < 0.07:
