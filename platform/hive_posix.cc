@@ -48,6 +48,27 @@ bool SameBytes(const char* a, const char* b, std::size_t size) {
   return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
 }
 
+// The start of the line holding `p`, when only white space stands before
+// `p` on it.  `from` starts a line.
+const char* LineOf(const char* from, const char* p) {
+  for (; p > from && p[-1] != '\n'; --p) {
+    if (!IsSpace(p[-1])) return nullptr;
+  }
+  return p;
+}
+
+// Whether a hex list may take `line` of a section's body starting at
+// `from`: only a list on a line holding a backslash goes on, and none goes
+// on from the section's header.
+bool MayBeTaken(const char* from, const char* line) {
+  if (line == from) return false;
+  const char* const lf = line - 1;
+  const char* start = lf;
+  while (start > from && start[-1] != '\n') --start;
+  return std::memchr(start, '\\', static_cast<std::size_t>(lf - start)) !=
+         nullptr;
+}
+
 // Whether the rest of a path from `p` may wait below a key: it is too short
 // for an element over the limit, and it starts with an element for certain.
 bool MayWait(const char* p, const char* close) {
@@ -197,24 +218,6 @@ bool Hive::Load(HiveBytes text) {
 
 const char* Hive::SkipBody(const char* from) {
   const char* const end = text_.data() + text_.size();
-  // The start of the line holding `p`, when only white space stands
-  // before `p` on it.
-  const auto line_of = [from](const char* p) -> const char* {
-    for (; p > from && p[-1] != '\n'; --p) {
-      if (!IsSpace(p[-1])) return nullptr;
-    }
-    return p;
-  };
-  // Whether a hex list may take the line: only a list on a line holding a
-  // backslash goes on, and none goes on from the section's header.
-  const auto may_be_taken = [from](const char* line) {
-    if (line == from) return false;
-    const char* const lf = line - 1;
-    const char* start = lf;
-    while (start > from && start[-1] != '\n') --start;
-    return std::memchr(start, '\\', static_cast<std::size_t>(lf - start)) !=
-           nullptr;
-  };
   const char* hash = from;
   for (const char* p = from;;) {
     const auto* open = static_cast<const char*>(
@@ -223,17 +226,17 @@ const char* Hive::SkipBody(const char* from) {
     while ((hash = static_cast<const char*>(std::memchr(
                 hash, '#', static_cast<std::size_t>(stop - hash)))) !=
            nullptr) {
-      const char* line = line_of(hash);
+      const char* line = LineOf(from, hash);
       if (line != nullptr && StartsWith(hash, end, "#link")) {
-        if (may_be_taken(line)) return nullptr;
+        if (MayBeTaken(from, line)) return nullptr;
         MakeLink();
       }
       ++hash;
     }
     hash = stop;
     if (open == nullptr) return end;
-    if (const char* line = line_of(open)) {
-      return may_be_taken(line) ? nullptr : line;
+    if (const char* line = LineOf(from, open)) {
+      return MayBeTaken(from, line) ? nullptr : line;
     }
     p = open + 1;
   }
@@ -645,26 +648,61 @@ void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
   }
 }
 
+template <typename Visit>
+void Hive::ForEachOption(std::uint32_t key, Visit visit) const {
+  for (std::uint32_t b = keys_[key].first_body; b != kNone;
+       b = bodies_[b].next) {
+    const char* const begin = text_.data() + bodies_[b].begin;
+    const char* const end = text_.data() + bodies_[b].end;
+    // The '#' lines straight away, unless a hex list may take one.
+    bool whole = !may_hold_nul_;
+    for (const char* hash = begin; whole;) {
+      hash = static_cast<const char*>(
+          std::memchr(hash, '#', static_cast<std::size_t>(end - hash)));
+      if (hash == nullptr) break;
+      if (const char* line = LineOf(begin, hash)) {
+        if (MayBeTaken(begin, line)) {
+          whole = false;
+          break;
+        }
+        const auto* lf = static_cast<const char*>(
+            std::memchr(hash, '\n', static_cast<std::size_t>(end - hash)));
+        const char* stop = lf != nullptr ? lf : end;
+        if (stop > hash && stop[-1] == '\r') --stop;
+        visit(hash, stop);
+      }
+      ++hash;
+    }
+    if (whole) continue;
+    // Line by line, from the start again: a later line overrides.
+    Lines lines(begin, end, may_hold_nul_);
+    Line line;
+    while (lines.Next(&line)) {
+      const char* p = SkipSpace(line.begin, line.end);
+      if (p == line.end) continue;
+      if (*p == '#') {
+        visit(p, line.end);
+      } else {
+        StepOverValue(p, line.end, &lines);
+      }
+    }
+  }
+}
+
 std::uint64_t Hive::LastWriteTime(std::uint32_t key) const {
   std::uint64_t time = 0;
-  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
-    if (StartsWith(p, end, "#time=")) {
-      ParseNumber(p + 6, end, &time);
-    } else {
-      StepOverValue(p, end, more);
-    }
+  ForEachOption(key, [&](const char* p, const char* end) {
+    if (StartsWith(p, end, "#time=")) ParseNumber(p + 6, end, &time);
   });
   return time;
 }
 
 std::u16string Hive::ClassName(std::uint32_t key) const {
   std::u16string class_name;
-  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
+  ForEachOption(key, [&](const char* p, const char* end) {
     if (StartsWith(p, end, "#class=\"")) {
       std::u16string text;
       if (ParseString(p + 8, end, '"', &text) != nullptr) class_name = text;
-    } else {
-      StepOverValue(p, end, more);
     }
   });
   return class_name;

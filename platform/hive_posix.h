@@ -163,6 +163,11 @@ class Hive {
   // value's continuation lines joined to their value line.
   template <typename Visit>
   void ForEachLine(std::uint32_t key, Visit visit) const;
+  // Calls `visit(begin, end)` with every '#' line of the key's sections that
+  // no hex list takes.  A later line is to override an earlier one: a body
+  // may be visited again from its start.
+  template <typename Visit>
+  void ForEachOption(std::uint32_t key, Visit visit) const;
 
   HiveBytes text_;
   bool may_hold_nul_ = false;

@@ -282,6 +282,43 @@ TEST_F(RegistryTest, EnumerationReportsNamesThatDoNotFit) {
             ERROR_NO_MORE_ITEMS);
 }
 
+// The last write time and class of each subkey, in enumeration order.
+std::vector<std::pair<std::uint64_t, std::string>> TimesAndClasses(HKEY key) {
+  std::vector<std::pair<std::uint64_t, std::string>> seen;
+  for (DWORD i = 0;; ++i) {
+    char name[64];
+    char class_name[64];
+    DWORD size = sizeof name;
+    DWORD class_size = sizeof class_name;
+    FILETIME time;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, class_name, &class_size,
+                      &time) != ERROR_SUCCESS) {
+      break;
+    }
+    seen.emplace_back(
+        std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime,
+        std::string(class_name, class_size));
+  }
+  return seen;
+}
+
+TEST_F(RegistryTest, TimesAndClassesComeFromTheLinesNoListTakes) {
+  Use(Hive(
+      {{"a", "#time=10\n"},
+       // The continued list takes the #time line, not the one after.
+       {"b", "\"Bin\"=hex:01,\\\n#time=20\n#class=\"b\"\n"},
+       // A backslash in a string continues nothing.
+       {"c", "  \t#time=30\n\"Path\"=\"C:\\\\x\\\\\"\n#class=\"c\"\n"},
+       {"d", "#class=\"first\"\n"},
+       {"d", "#time=40\n\"Bin\"=hex:01,\\\n  02,\\\n#class=\"eaten\"\n"}}));
+  Key key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  const std::uint64_t stamp = 0x1dd8618a76bb28a;
+  EXPECT_EQ(TimesAndClasses(key.get()),
+            (std::vector<std::pair<std::uint64_t, std::string>>{
+                {0x10, ""}, {stamp, "b"}, {0x30, "c"}, {0x40, "first"}}));
+}
+
 TEST_F(RegistryTest, QueryReturnsWhatWineReturns) {
   const std::string z1022(1022, 'z'), z1023(1023, 'z');
   std::string hex1023;
