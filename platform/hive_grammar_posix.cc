@@ -291,12 +291,14 @@ const char* ParseValueName(const char* p, const char* end,
 
 const char* MatchValueName(const char* p, const char* end,
                            std::u16string_view name, bool* same) {
-  // A name without escapes or raw UTF-8 is its own bytes, one unit each.
   if (*p == '"') {
     const char* close = FindUnescaped(p + 1, end, '"');
     if (close == nullptr) return nullptr;
-    if (PlainRunEnd(p + 1, close) == close) {
-      *same = static_cast<std::size_t>(close - p - 1) == name.size() &&
+    // A name without escapes or raw UTF-8 is its own bytes, one unit each;
+    // any escape or raw UTF-8 makes a name shorter than its bytes.
+    const auto size = static_cast<std::size_t>(close - p - 1);
+    if (size < name.size() || PlainRunEnd(p + 1, close) == close) {
+      *same = size == name.size() &&
               std::equal(p + 1, close, name.begin(), [](char a, char16_t b) {
                 return FoldCase(static_cast<unsigned char>(a)) == FoldCase(b);
               });

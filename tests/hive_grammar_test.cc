@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/case_fold.h"
 #include "platform/hive_grammar_posix.h"
 
 namespace {
@@ -69,6 +70,36 @@ TEST(HiveGrammarTest, ValueNames) {
   for (const char* line : {"\"DisplayName=\"x\"", "\"n\" x=\"y\"", "\"n\"",
                            "\"unterminated=\"x", "@ x=\"y\""}) {
     EXPECT_FALSE(ParseLine(line).value) << line;
+  }
+}
+
+// MatchValueName agrees with ParseValueName and EqualFolded on every form,
+// plain or not, of the length asked for, shorter or longer.
+TEST(HiveGrammarTest, MatchesValueNamesAsParsed) {
+  for (const char* line :
+       {"\"DisplayName\"=\"x\"", "\"displayNAME\" = \"x\"", "@=\"x\"",
+        "\"\"=\"x\"", "\"Display\\x4eame\"=\"x\"", "\"Display\\Name\"=\"x\"",
+        "\"Display\\\"ame\"=\"x\"", "\"DisplayNam\\xe9\"=\"x\"",
+        "\"Displ\xc3\xa4yName\"=\"x\"", "\"DisplayNames\"=\"x\"",
+        "\"Display\"=\"x\"", "\"DisplayName=\"x\"", "\"DisplayName\" x",
+        "\"Display\\\\Name\"=\"x\"", "\"Dis\\x70layName\"=1",
+        "\"\xc4\xb0\"=\"x\"", "\"i\"=\"x\""}) {
+    const std::string_view text(line);
+    for (const std::u16string_view name :
+         {std::u16string_view(u"DisplayName"), std::u16string_view(u""),
+          std::u16string_view(u"Display\"ame"), std::u16string_view(u"i"),
+          std::u16string_view(u"Displ\u00e4yName")}) {
+      std::u16string parsed;
+      const char* expected_data = registry::ParseValueName(
+          text.data(), text.data() + text.size(), &parsed);
+      bool same = false;
+      const char* data = registry::MatchValueName(
+          text.data(), text.data() + text.size(), name, &same);
+      EXPECT_EQ(data, expected_data) << line;
+      if (data != nullptr) {
+        EXPECT_EQ(same, registry::EqualFolded(parsed, name)) << line;
+      }
+    }
   }
 }
 
