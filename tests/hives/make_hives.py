@@ -283,6 +283,23 @@ CASES = {
                        b'\\\\eaten] 1\n' + dn(b'F, after the eaten header')) +
                    sec(b'G', dn(b'G') + b'"Bin"=hex:01,\\\n  zz,\\\n[' + U +
                        b'\\\\kept] 1\n' + dn(b'kept: the list broke before')),
+    # A section dropped for a too-long element opens none: the #arch after
+    # it stands outside any section and stops the load.
+    'arch_after_dropped_section': sec(b'before', dn(b'before')) +
+                                  sec(b'L' * 257, b'#arch=win99\n') +
+                                  sec(b'after', dn(b'not read: after the #arch')),
+    # "#link" inside a value's text makes no link.
+    'link_text_in_values': sec(b'V', b'"Note"="see\t#link"\n' + dn(b'#link in a value') +
+                               b'"SymbolicLinkValue"=hex(6):' +
+                               hex_units(b'\\Registry\\Machine\\Software\\Nowhere') + b'\n'),
+    # Unread sections whose first elements share their first bytes.
+    'similar_names_unread': sec(b'a', dn(b'a')) +
+                            raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\UninstalX\\\\x',
+                                dn(b'not below the Uninstall key')) +
+                            raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\UninstallX\\\\y',
+                                dn(b'nor this')) +
+                            raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\b',
+                                dn(b'b')),
     'values_outside_sections': dn(b'before any section') + sec(b'v', dn(b'v')) +
                                b'[unterminated section\n' + dn(b'dropped') + sec(b'w', dn(b'w')),
     'arch_stops_loading': sec(b'b', dn(b'before')) + b'#arch=win99\n' + sec(b'a', dn(b'after')),
