@@ -388,55 +388,76 @@ void Hive::Expand(std::uint32_t key) {
   keys_[key].last_pending = kNone;
   // The previous section's first element, with its separator, when plain:
   // a section that starts with the same bytes goes on in the same child.
+  // Such sections come in runs, linked as they stand, and are queued there
+  // a run at a time.
   const char* element = nullptr;
   std::size_t element_size = 0;
   std::uint32_t element_child = kNone;
+  std::uint32_t run_first = kNone;
+  std::uint32_t run_last = kNone;
+  const auto queue_run = [&] {
+    if (run_first == kNone) return;
+    pendings_[run_last].next = kNone;
+    Key& child = keys_[element_child];
+    if (child.first_pending == kNone) {
+      child.first_pending = run_first;
+    } else {
+      pendings_[child.last_pending].next = run_first;
+    }
+    child.last_pending = run_last;
+    run_first = kNone;
+  };
+  const char* const text = text_.data();
   while (next != kNone) {
     const std::uint32_t index = next;
-    const Pending pending = pendings_[index];
-    const char* const text = text_.data();
+    Pending& pending = pendings_[index];
+    next = pending.next;
     const char* const p = text + pending.rest;
     const char* const close = text + pending.close;
+    // The rest was short enough to wait, and stays so.
+    if (element_size != 0 &&
+        close - p > static_cast<std::ptrdiff_t>(element_size) &&
+        SameBytes(p, element, element_size) && p[element_size] != '\\' &&
+        static_cast<unsigned char>(p[element_size]) < 0x80 &&
+        !keys_[element_child].expanded) {
+      pending.rest += static_cast<std::uint32_t>(element_size);
+      if (run_first == kNone) run_first = index;
+      run_last = index;
+      if (current_ == kDeferred && pending.body == current_body_) {
+        deferred_at_ = element_child;
+      }
+      continue;
+    }
+    queue_run();
     std::uint32_t at;
     const char* rest;
     std::uint32_t result;
-    if (element_size != 0 &&
-        close - p > static_cast<std::ptrdiff_t>(element_size) &&
-        SameBytes(p, element, element_size) &&
-        MayWait(p + element_size, close) && !keys_[element_child].expanded) {
-      result = kDeferred;
-      at = element_child;
-      rest = p + element_size;
-    } else {
-      try {
-        // Nothing below the key was a link when these sections came, nor
-        // is one now: the rest of each path is read as it stands.
-        result =
-            Descend(key, false, nullptr, p, close, pending.body, &at, &rest);
-        const char* run = PlainRunEnd(p, close);
-        element_size = 0;
-        if (run != p && close - run > 2 && run[0] == '\\' && run[1] == '\\') {
-          element = p;
-          element_size = static_cast<std::size_t>(run + 2 - p);
-          element_child = Child(
-              key, std::string_view(p, static_cast<std::size_t>(run - p)));
-        }
-      } catch (...) {
-        // Out of memory: the sections not read yet stay pending, and the
-        // keys already made are found again by the next try.
-        keys_[key].expanded = false;
-        keys_[key].first_pending = index;
-        keys_[key].last_pending = last;
-        last_parent_ = kNone;
-        throw;
+    try {
+      // Nothing below the key was a link when these sections came, nor is
+      // one now: the rest of each path is read as it stands.
+      result = Descend(key, false, nullptr, p, close, pending.body, &at, &rest);
+      const char* run = PlainRunEnd(p, close);
+      element_size = 0;
+      if (run != p && close - run > 2 && run[0] == '\\' && run[1] == '\\') {
+        element = p;
+        element_size = static_cast<std::size_t>(run + 2 - p);
+        element_child =
+            Child(key, std::string_view(p, static_cast<std::size_t>(run - p)));
       }
+    } catch (...) {
+      // Out of memory: the sections not read yet stay pending, and the
+      // keys already made are found again by the next try.
+      keys_[key].expanded = false;
+      keys_[key].first_pending = index;
+      keys_[key].last_pending = last;
+      last_parent_ = kNone;
+      throw;
     }
-    next = pending.next;
     if (result == kDeferred) {
       pendings_[index].rest = static_cast<std::uint32_t>(rest - text);
       Queue(at, index);
     }
-    if (current_ == kDeferred && pending.body == current_body_) {
+    if (current_ == kDeferred && pendings_[index].body == current_body_) {
       if (result == kDeferred) {
         deferred_at_ = at;
       } else {
@@ -444,6 +465,7 @@ void Hive::Expand(std::uint32_t key) {
       }
     }
   }
+  queue_run();
 }
 
 template <typename Text>

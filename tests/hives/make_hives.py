@@ -300,6 +300,19 @@ CASES = {
                                 dn(b'nor this')) +
                             raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\b',
                                 dn(b'b')),
+    # The same where the line before holds a backslash, so that the body
+    # is read line by line.
+    'link_prefix_line_by_line': sec(b'x2', b'"Path"="C:\\\\dir"\n#linkXYZ\n"SymbolicLinkValue"=hex(6):' +
+                                    hex_units(b'\\Registry\\Machine\\Software\\TX2') + b'\n') +
+                                b'[Software\\\\TX2] 1\n' + dn(b'through #linkXYZ, read line by line') + b'\n',
+    # Empty elements of a path are passed over, after a key too.
+    'empty_elements': sec(b'A\\\\\\\\', dn(b'A, an empty element after it')) +
+                      sec(b'\\\\\\\\B', dn(b'B, an empty element before it')) +
+                      sec(b'C\\\\\\\\\\\\\\\\D', dn(b'D, below C past two')),
+    # A key named as its parent, reached straight after it.
+    'child_named_as_parent': sec(b'x', dn(b'x')) +
+                             sec(b'x\\\\L', link_to(b'Software\\Nowhere')) +
+                             sec(b'x\\\\x', dn(b'not listed: x below x')),
     'values_outside_sections': dn(b'before any section') + sec(b'v', dn(b'v')) +
                                b'[unterminated section\n' + dn(b'dropped') + sec(b'w', dn(b'w')),
     'arch_stops_loading': sec(b'b', dn(b'before')) + b'#arch=win99\n' + sec(b'a', dn(b'after')),
