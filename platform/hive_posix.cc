@@ -161,8 +161,16 @@ bool Hive::Load(HiveBytes text) {
   // A typical hive has a section per 190 bytes.  Room for twice as many
   // costs nothing until it is used, while growing copies what is there:
   // here every page first touched costs more than the reading of it.
-  bodies_.reserve(text_.size() / 96 + 16);
-  pendings_.reserve(text_.size() / 96 + 16);
+  // Pages first touched cost more than reading them here: the sections
+  // take the room the file's own pages leave, when it holds what a
+  // typical hive needs (a section per 190 bytes, with some to spare).
+  {
+    const std::size_t typical = text_.size() / 150 + 16;
+    const std::size_t spare = text_.spare_size() / sizeof(Section);
+    sections_ = decltype(sections_)(
+        SpareFirst<Section>(text_.spare(), text_.spare_size()));
+    sections_.reserve(spare >= typical ? spare : text_.size() / 96 + 16);
+  }
   keys_.reserve(text_.size() / 96 + 16);
 
   std::string_view arch;
@@ -174,16 +182,12 @@ bool Hive::Load(HiveBytes text) {
     if (p == line.end) continue;
     switch (*p) {
       case '[': {
-        CloseBody(line_start);
-        const auto body = static_cast<std::uint32_t>(bodies_.size());
-        bodies_.push_back(Body{
-            static_cast<std::uint32_t>(lines.position() - begin), 0, kNone});
-        StartSection(p + 1, line.end, body);
-        if (current_ == kNone) {
-          bodies_.pop_back();
-          break;
-        }
-        current_body_ = body;
+        const auto section = static_cast<std::uint32_t>(sections_.size());
+        sections_.push_back(Section{
+            static_cast<std::uint32_t>(line_start - begin), 0, kNone, 0});
+        StartSection(p + 1, line.end, section);
+        if (current_ == kNone) break;
+        current_section_ = section;
         if (!may_hold_nul_) {
           if (const char* next = SkipBody(lines.position())) {
             lines = Lines(next, end, false);
@@ -213,7 +217,7 @@ bool Hive::Load(HiveBytes text) {
         break;  // Comments and unknown lines are skipped.
     }
   }
-  CloseBody(end);
+  current_ = kNone;
   previous_path_ = {};
   boundaries_.clear();
   return true;
@@ -254,36 +258,44 @@ void Hive::MakeLink() {
   boundaries_.clear();
 }
 
-void Hive::CloseBody(const char* end) {
-  if (current_ == kNone) return;
-  bodies_[current_body_].end = static_cast<std::uint32_t>(end - text_.data());
-  current_ = kNone;
+void Hive::Body(std::uint32_t section, const char** begin,
+                const char** end) const {
+  const char* const text_end = text_.data() + text_.size();
+  const char* const header = text_.data() + sections_[section].header;
+  const auto* lf = static_cast<const char*>(
+      std::memchr(header, '\n', static_cast<std::size_t>(text_end - header)));
+  *begin = lf != nullptr ? lf + 1 : text_end;
+  *end = section + 1 < sections_.size()
+             ? text_.data() + sections_[section + 1].header
+             : text_end;
 }
 
-void Hive::Attach(std::uint32_t key, std::uint32_t body) {
+void Hive::Attach(std::uint32_t key, std::uint32_t section) {
   // Bodies come in file order: a key is made only once every section
   // pending above it has been read into it.
   Key& k = keys_[key];
+  sections_[section].next = kNone;
   if (k.first_body == kNone) {
-    k.first_body = body;
+    k.first_body = section;
   } else {
-    bodies_[k.last_body].next = body;
+    sections_[k.last_body].next = section;
   }
-  k.last_body = body;
+  k.last_body = section;
 }
 
-void Hive::Queue(std::uint32_t key, std::uint32_t pending) {
+void Hive::Queue(std::uint32_t key, std::uint32_t section) {
   Key& k = keys_[key];
-  pendings_[pending].next = kNone;
+  sections_[section].next = kNone;
   if (k.first_pending == kNone) {
-    k.first_pending = pending;
+    k.first_pending = section;
   } else {
-    pendings_[k.last_pending].next = pending;
+    sections_[k.last_pending].next = section;
   }
-  k.last_pending = pending;
+  k.last_pending = section;
 }
 
-void Hive::StartSection(const char* name, const char* end, std::uint32_t body) {
+void Hive::StartSection(const char* name, const char* end,
+                        std::uint32_t section) {
   current_ = kNone;
   // Sections come depth first, so a path mostly repeats the one before it.
   // The parse up to a separator depends only on the bytes before it: resume
@@ -306,20 +318,18 @@ void Hive::StartSection(const char* name, const char* end, std::uint32_t body) {
   std::uint32_t at;
   const char* rest;
   current_ = Descend(kept > 0 ? boundaries_.back().pending : kNone, true, name,
-                     p, close, body, &at, &rest);
+                     p, close, section, &at, &rest);
   if (current_ == kDeferred) {
-    const auto index = static_cast<std::uint32_t>(pendings_.size());
-    pendings_.push_back(
-        Pending{static_cast<std::uint32_t>(rest - text_.data()),
-                static_cast<std::uint32_t>(close - text_.data()), body, kNone});
-    Queue(at, index);
+    sections_[section].rest = static_cast<std::uint32_t>(rest - text_.data());
+    sections_[section].rest_size = static_cast<std::uint16_t>(close - rest);
+    Queue(at, section);
     deferred_at_ = at;
   }
 }
 
 std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
                             const char* name, const char* p, const char* close,
-                            std::uint32_t body, std::uint32_t* pending_at,
+                            std::uint32_t section, std::uint32_t* pending_at,
                             const char** pending_rest) {
   // Creates the keys along the path.  A failing element drops the section,
   // but keys made before it stay.
@@ -378,7 +388,7 @@ std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
     int budget = kMaxLinks;
     if (CreateThroughLink(key, &budget, &key) != ERROR_SUCCESS) return kNone;
   }
-  Attach(key, body);
+  Attach(key, section);
   return key;
 }
 
@@ -400,12 +410,12 @@ void Hive::Expand(std::uint32_t key) {
   std::uint32_t run_last = kNone;
   const auto queue_run = [&] {
     if (run_first == kNone) return;
-    pendings_[run_last].next = kNone;
+    sections_[run_last].next = kNone;
     Key& child = keys_[element_child];
     if (child.first_pending == kNone) {
       child.first_pending = run_first;
     } else {
-      pendings_[child.last_pending].next = run_first;
+      sections_[child.last_pending].next = run_first;
     }
     child.last_pending = run_last;
     run_first = kNone;
@@ -413,10 +423,10 @@ void Hive::Expand(std::uint32_t key) {
   const char* const text = text_.data();
   while (next != kNone) {
     const std::uint32_t index = next;
-    Pending& pending = pendings_[index];
+    Section& pending = sections_[index];
     next = pending.next;
     const char* const p = text + pending.rest;
-    const char* const close = text + pending.close;
+    const char* const close = p + pending.rest_size;
     // The rest was short enough to wait, and stays so.
     if (element_size != 0 &&
         close - p > static_cast<std::ptrdiff_t>(element_size) &&
@@ -424,21 +434,37 @@ void Hive::Expand(std::uint32_t key) {
         static_cast<unsigned char>(p[element_size]) < 0x80 &&
         !keys_[element_child].expanded) {
       pending.rest += static_cast<std::uint32_t>(element_size);
+      pending.rest_size =
+          static_cast<std::uint16_t>(pending.rest_size - element_size);
       if (run_first == kNone) run_first = index;
       run_last = index;
-      if (current_ == kDeferred && pending.body == current_body_) {
+      if (current_ == kDeferred && index == current_section_) {
         deferred_at_ = element_child;
       }
       continue;
     }
     queue_run();
-    std::uint32_t at;
-    const char* rest;
-    std::uint32_t result;
+    bool read = false;
     try {
       // Nothing below the key was a link when these sections came, nor is
       // one now: the rest of each path is read as it stands.
-      result = Descend(key, false, nullptr, p, close, pending.body, &at, &rest);
+      std::uint32_t at;
+      const char* rest;
+      const std::uint32_t result =
+          Descend(key, false, nullptr, p, close, index, &at, &rest);
+      if (result == kDeferred) {
+        sections_[index].rest = static_cast<std::uint32_t>(rest - text);
+        sections_[index].rest_size = static_cast<std::uint16_t>(close - rest);
+        Queue(at, index);
+      }
+      if (current_ == kDeferred && index == current_section_) {
+        if (result == kDeferred) {
+          deferred_at_ = at;
+        } else {
+          current_ = result;
+        }
+      }
+      read = true;
       const char* run = PlainRunEnd(p, close);
       element_size = 0;
       if (run != p && close - run > 2 && run[0] == '\\' && run[1] == '\\') {
@@ -450,26 +476,39 @@ void Hive::Expand(std::uint32_t key) {
     } catch (...) {
       // Out of memory: the sections not read yet stay pending, and the
       // keys already made are found again by the next try.
+      const std::uint32_t first = read ? next : index;
       keys_[key].expanded = false;
-      keys_[key].first_pending = index;
-      keys_[key].last_pending = last;
+      keys_[key].first_pending = first;
+      keys_[key].last_pending = first == kNone ? kNone : last;
       last_parent_ = kNone;
       throw;
-    }
-    if (result == kDeferred) {
-      pendings_[index].rest = static_cast<std::uint32_t>(rest - text);
-      Queue(at, index);
-    }
-    if (current_ == kDeferred && pendings_[index].body == current_body_) {
-      if (result == kDeferred) {
-        deferred_at_ = at;
-      } else {
-        current_ = result;
-      }
     }
   }
   queue_run();
 }
+
+template <typename T>
+T* Hive::SpareFirst<T>::allocate(std::size_t n) {
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t aligned = (start + alignof(T) - 1) & ~(alignof(T) - 1);
+  if (!taken && block != nullptr && aligned - start <= size &&
+      n <= (size - (aligned - start)) / sizeof(T)) {
+    taken = true;
+    return reinterpret_cast<T*>(aligned);
+  }
+  return std::allocator<T>().allocate(n);
+}
+
+template <typename T>
+void Hive::SpareFirst<T>::deallocate(T* p, std::size_t n) noexcept {
+  // The spare block goes with the file's bytes.
+  const auto* bytes = reinterpret_cast<const char*>(p);
+  if (bytes < block || bytes >= block + size) {
+    std::allocator<T>().deallocate(p, n);
+  }
+}
+
+template struct Hive::SpareFirst<Hive::Section>;
 
 template <typename Text>
 std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
@@ -662,9 +701,11 @@ std::string Hive::NameUtf8(std::uint32_t key) const {
 template <typename Visit>
 void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
   for (std::uint32_t b = keys_[key].first_body; b != kNone;
-       b = bodies_[b].next) {
-    Lines lines(text_.data() + bodies_[b].begin, text_.data() + bodies_[b].end,
-                may_hold_nul_);
+       b = sections_[b].next) {
+    const char* begin;
+    const char* end;
+    Body(b, &begin, &end);
+    Lines lines(begin, end, may_hold_nul_);
     Line line;
     while (lines.Next(&line)) {
       const char* p = SkipSpace(line.begin, line.end);
@@ -676,9 +717,10 @@ void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
 template <typename Visit>
 void Hive::ForEachOption(std::uint32_t key, Visit visit) const {
   for (std::uint32_t b = keys_[key].first_body; b != kNone;
-       b = bodies_[b].next) {
-    const char* const begin = text_.data() + bodies_[b].begin;
-    const char* const end = text_.data() + bodies_[b].end;
+       b = sections_[b].next) {
+    const char* begin;
+    const char* end;
+    Body(b, &begin, &end);
     // The '#' lines straight away, unless a hex list may take one.
     bool whole = !may_hold_nul_;
     for (const char* hash = begin; whole;) {

@@ -96,26 +96,23 @@ class Hive {
   };
   NameView Name(std::uint32_t key) const;
 
-  // The lines of one section of the key, after its header line.  Bodies
-  // are numbered in file order.
-  struct Body {
-    std::uint32_t begin;
-    std::uint32_t end;
-    std::uint32_t next;
-  };
-
-  // A section whose path goes on below a key that is not expanded: the
-  // rest of its path, after a separator, up to the ']'.
-  struct Pending {
+  // A header line of the file and its body: the lines after it, up to
+  // the next header line or the file's end.  Numbered in file order, the
+  // headers that open no section included.  While its path waits below a
+  // key not expanded, `rest` and `rest_size` hold the rest of the path,
+  // after a separator up to the ']', and `next` the next section waiting
+  // in that key; once read into its key, `next` is the key's next section.
+  struct Section {
+    std::uint32_t header;
     std::uint32_t rest;
-    std::uint32_t close;
-    std::uint32_t body;
     std::uint32_t next;
+    std::uint16_t rest_size;
   };
+  void Body(std::uint32_t section, const char** begin, const char** end) const;
 
   static constexpr std::uint32_t kDeferred = UINT32_MAX - 1;
 
-  void StartSection(const char* name, const char* end, std::uint32_t body);
+  void StartSection(const char* name, const char* end, std::uint32_t section);
   // Goes on along a section's path from `p`: `pending` is the key of the
   // latest element, or kNone for none; `follow` whether its link, if it is
   // one, leads to the key the next element goes in.  Returns the section's
@@ -125,9 +122,9 @@ class Hive {
   // section left pending is to go in the list of *pending_at from
   // *pending_rest on.
   std::uint32_t Descend(std::uint32_t pending, bool follow, const char* name,
-                        const char* p, const char* close, std::uint32_t body,
+                        const char* p, const char* close, std::uint32_t section,
                         std::uint32_t* pending_at, const char** pending_rest);
-  void Queue(std::uint32_t key, std::uint32_t pending);
+  void Queue(std::uint32_t key, std::uint32_t section);
   // Makes the key's subkeys from its pending sections, in file order.
   void Expand(std::uint32_t key);
   // Passes over a section's body from `from`, the line after its header,
@@ -137,8 +134,7 @@ class Hive {
   // line by line.  Only for a text without NUL bytes.
   const char* SkipBody(const char* from);
   void MakeLink();
-  void CloseBody(const char* end);
-  void Attach(std::uint32_t key, std::uint32_t body);
+  void Attach(std::uint32_t key, std::uint32_t section);
   // `Text` is a std::u16string_view, or a std::string_view of ASCII.
   template <typename Text>
   std::uint32_t FindChild(std::uint32_t parent, Text name,
@@ -172,8 +168,25 @@ class Hive {
   HiveBytes text_;
   bool may_hold_nul_ = false;
   std::vector<Key> keys_;
-  std::vector<Body> bodies_;
-  std::vector<Pending> pendings_;
+  // Takes its first block from the memory the file's bytes leave spare.
+  template <typename T>
+  struct SpareFirst {
+    using value_type = T;
+    using propagate_on_container_move_assignment = std::true_type;
+    using propagate_on_container_copy_assignment = std::true_type;
+    using propagate_on_container_swap = std::true_type;
+    SpareFirst() = default;
+    SpareFirst(char* block, std::size_t size) : block(block), size(size) {}
+    T* allocate(std::size_t n);
+    void deallocate(T* p, std::size_t n) noexcept;
+    bool operator==(const SpareFirst& other) const {
+      return block == other.block;
+    }
+    char* block = nullptr;
+    std::size_t size = 0;
+    bool taken = false;
+  };
+  std::vector<Section, SpareFirst<Section>> sections_;
   std::u16string names_;              // Names that needed decoding.
   std::vector<std::uint32_t> table_;  // Open addressing over keys_.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
@@ -187,7 +200,7 @@ class Hive {
 
   // Loading state.
   std::uint32_t current_ = kNone;  // Key whose section is being read.
-  std::uint32_t current_body_ = kNone;
+  std::uint32_t current_section_ = kNone;
   std::uint32_t deferred_at_ = kNone;  // Holds the section when kDeferred.
   // The latest child found in Child(), in the file's bytes.
   std::uint32_t last_parent_ = kNone;
