@@ -410,9 +410,13 @@ std::u16string Value::Units() const {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // Names and most strings are ASCII: that part at once.
+  std::size_t i = 0;
+  while (i < text.size() && text[i] < 0x80) ++i;
+  std::string out(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(i));
+  if (i == text.size()) return out;
+  out.reserve(text.size() + 8);
+  for (; i < text.size(); ++i) {
     std::uint32_t cp = text[i];
     if (cp >= 0xD800 && cp <= 0xDFFF) {
       if (cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -442,10 +446,15 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
   const char* p = text.data();
   const char* const end = p + text.size();
+  // Names and most strings are ASCII: that part at once.
+  const char* plain = p;
+  while (plain < end && static_cast<unsigned char>(*plain) < 0x80) ++plain;
+  std::u16string out(p, plain);
+  if (plain == end) return out;
+  out.reserve(text.size());
+  p = plain;
   while (p < end) {
     if (static_cast<unsigned char>(*p) < 0x80) {
       out.push_back(static_cast<char16_t>(*p++));

@@ -65,8 +65,9 @@ bool MayBeTaken(const char* from, const char* line) {
   const char* const lf = line - 1;
   const char* start = lf;
   while (start > from && start[-1] != '\n') --start;
-  return std::memchr(start, '\\', static_cast<std::size_t>(lf - start)) !=
-         nullptr;
+  return start != lf &&
+         std::memchr(start, '\\', static_cast<std::size_t>(lf - start)) !=
+             nullptr;
 }
 
 // Whether the rest of a path from `p` may wait below a key: it is too short
