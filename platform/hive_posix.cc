@@ -271,28 +271,25 @@ void Hive::Body(std::uint32_t section, const char** begin,
              : text_end;
 }
 
+void Hive::Append(std::uint32_t* first, std::uint32_t* last,
+                  std::uint32_t run_first, std::uint32_t run_last) {
+  sections_[run_last].next = kNone;
+  if (*first == kNone) {
+    *first = run_first;
+  } else {
+    sections_[*last].next = run_first;
+  }
+  *last = run_last;
+}
+
 void Hive::Attach(std::uint32_t key, std::uint32_t section) {
   // Bodies come in file order: a key is made only once every section
   // pending above it has been read into it.
-  Key& k = keys_[key];
-  sections_[section].next = kNone;
-  if (k.first_body == kNone) {
-    k.first_body = section;
-  } else {
-    sections_[k.last_body].next = section;
-  }
-  k.last_body = section;
+  Append(&keys_[key].first_body, &keys_[key].last_body, section, section);
 }
 
 void Hive::Queue(std::uint32_t key, std::uint32_t section) {
-  Key& k = keys_[key];
-  sections_[section].next = kNone;
-  if (k.first_pending == kNone) {
-    k.first_pending = section;
-  } else {
-    sections_[k.last_pending].next = section;
-  }
-  k.last_pending = section;
+  Append(&keys_[key].first_pending, &keys_[key].last_pending, section, section);
 }
 
 void Hive::StartSection(const char* name, const char* end,
@@ -411,14 +408,8 @@ void Hive::Expand(std::uint32_t key) {
   std::uint32_t run_last = kNone;
   const auto queue_run = [&] {
     if (run_first == kNone) return;
-    sections_[run_last].next = kNone;
-    Key& child = keys_[element_child];
-    if (child.first_pending == kNone) {
-      child.first_pending = run_first;
-    } else {
-      sections_[child.last_pending].next = run_first;
-    }
-    child.last_pending = run_last;
+    Append(&keys_[element_child].first_pending,
+           &keys_[element_child].last_pending, run_first, run_last);
     run_first = kNone;
   };
   const char* const text = text_.data();
@@ -700,61 +691,61 @@ std::string Hive::NameUtf8(std::uint32_t key) const {
 }
 
 template <typename Visit>
-void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
+void Hive::ForEachBody(std::uint32_t key, Visit visit) const {
   for (std::uint32_t b = keys_[key].first_body; b != kNone;
        b = sections_[b].next) {
     const char* begin;
     const char* end;
     Body(b, &begin, &end);
-    Lines lines(begin, end, may_hold_nul_);
-    Line line;
-    while (lines.Next(&line)) {
-      const char* p = SkipSpace(line.begin, line.end);
-      if (p != line.end) visit(p, line.end, &lines);
-    }
+    visit(begin, end);
   }
 }
 
 template <typename Visit>
+void Hive::ForEachLineIn(const char* begin, const char* end,
+                         Visit visit) const {
+  Lines lines(begin, end, may_hold_nul_);
+  Line line;
+  while (lines.Next(&line)) {
+    const char* p = SkipSpace(line.begin, line.end);
+    if (p != line.end) visit(p, line.end, &lines);
+  }
+}
+
+template <typename Visit>
+void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
+  ForEachBody(key, [&](const char* begin, const char* end) {
+    ForEachLineIn(begin, end, visit);
+  });
+}
+
+template <typename Visit>
 void Hive::ForEachOption(std::uint32_t key, Visit visit) const {
-  for (std::uint32_t b = keys_[key].first_body; b != kNone;
-       b = sections_[b].next) {
-    const char* begin;
-    const char* end;
-    Body(b, &begin, &end);
+  ForEachBody(key, [&](const char* begin, const char* end) {
     // The '#' lines straight away, unless a hex list may take one.
-    bool whole = !may_hold_nul_;
-    for (const char* hash = begin; whole;) {
+    for (const char* hash = begin; !may_hold_nul_; ++hash) {
       hash = static_cast<const char*>(
           std::memchr(hash, '#', static_cast<std::size_t>(end - hash)));
-      if (hash == nullptr) break;
-      if (const char* line = LineOf(begin, hash)) {
-        if (MayBeTaken(begin, line)) {
-          whole = false;
-          break;
-        }
-        const auto* lf = static_cast<const char*>(
-            std::memchr(hash, '\n', static_cast<std::size_t>(end - hash)));
-        const char* stop = lf != nullptr ? lf : end;
-        if (stop > hash && stop[-1] == '\r') --stop;
-        visit(hash, stop);
-      }
-      ++hash;
+      if (hash == nullptr) return;
+      const char* line = LineOf(begin, hash);
+      if (line == nullptr) continue;
+      if (MayBeTaken(begin, line)) break;
+      const auto* lf = static_cast<const char*>(
+          std::memchr(hash, '\n', static_cast<std::size_t>(end - hash)));
+      const char* stop = lf != nullptr ? lf : end;
+      if (stop > hash && stop[-1] == '\r') --stop;
+      visit(hash, stop);
     }
-    if (whole) continue;
     // Line by line, from the start again: a later line overrides.
-    Lines lines(begin, end, may_hold_nul_);
-    Line line;
-    while (lines.Next(&line)) {
-      const char* p = SkipSpace(line.begin, line.end);
-      if (p == line.end) continue;
-      if (*p == '#') {
-        visit(p, line.end);
-      } else {
-        StepOverValue(p, line.end, &lines);
-      }
-    }
-  }
+    ForEachLineIn(begin, end,
+                  [&](const char* p, const char* stop, Lines* more) {
+                    if (*p == '#') {
+                      visit(p, stop);
+                    } else {
+                      StepOverValue(p, stop, more);
+                    }
+                  });
+  });
 }
 
 std::uint64_t Hive::LastWriteTime(std::uint32_t key) const {

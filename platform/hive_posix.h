@@ -134,6 +134,10 @@ class Hive {
   // line by line.  Only for a text without NUL bytes.
   const char* SkipBody(const char* from);
   void MakeLink();
+  // Links sections run_first..run_last, already linked in order, in after
+  // *last of the list from *first.
+  void Append(std::uint32_t* first, std::uint32_t* last,
+              std::uint32_t run_first, std::uint32_t run_last);
   void Attach(std::uint32_t key, std::uint32_t section);
   // `Text` is a std::u16string_view, or a std::string_view of ASCII.
   template <typename Text>
@@ -157,6 +161,10 @@ class Hive {
             int* budget, std::uint32_t* result);
   // Calls `visit(begin, end)` with every line of the key's sections, a hex
   // value's continuation lines joined to their value line.
+  template <typename Visit>
+  void ForEachBody(std::uint32_t key, Visit visit) const;
+  template <typename Visit>
+  void ForEachLineIn(const char* begin, const char* end, Visit visit) const;
   template <typename Visit>
   void ForEachLine(std::uint32_t key, Visit visit) const;
   // Calls `visit(begin, end)` with every '#' line of the key's sections that
