@@ -313,8 +313,8 @@ void Hive::StartSection(const char* name, const char* end,
   boundaries_.resize(kept);
   previous_path_ =
       std::string_view(name, static_cast<std::size_t>(close - name));
-  std::uint32_t at;
-  const char* rest;
+  std::uint32_t at = kNone;
+  const char* rest = nullptr;
   current_ = Descend(kept > 0 ? boundaries_.back().pending : kNone, true, name,
                      p, close, section, &at, &rest);
   if (current_ == kDeferred) {
@@ -440,8 +440,8 @@ void Hive::Expand(std::uint32_t key) {
     try {
       // Nothing below the key was a link when these sections came, nor is
       // one now: the rest of each path is read as it stands.
-      std::uint32_t at;
-      const char* rest;
+      std::uint32_t at = kNone;
+      const char* rest = nullptr;
       const std::uint32_t result =
           Descend(key, false, nullptr, p, close, index, &at, &rest);
       if (result == kDeferred) {
