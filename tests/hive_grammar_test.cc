@@ -237,8 +237,8 @@ TEST(HiveGrammarTest, ContinuationLines) {
 TEST(HiveGrammarTest, StepsOverTheLinesAValueEats) {
   const auto rest = [](std::string_view text) {
     registry::Lines lines(text.data(), text.data() + text.size());
-    registry::Line line;
-    lines.Next(&line);
+    registry::Line line{};
+    EXPECT_TRUE(lines.Next(&line));
     registry::StepOverValue(line.begin, line.end, &lines);
     return std::string(lines.position(), text.data() + text.size());
   };
