@@ -159,9 +159,6 @@ bool Hive::Load(HiveBytes text) {
                       kNone, kNone, kNone, kNone, kNone, 0, false, false,
                       false});
   table_.assign(1024, kNone);
-  // A typical hive has a section per 190 bytes.  Room for twice as many
-  // costs nothing until it is used, while growing copies what is there:
-  // here every page first touched costs more than the reading of it.
   // Pages first touched cost more than reading them here: the sections
   // take the room the file's own pages leave, when it holds what a
   // typical hive needs (a section per 190 bytes, with some to spare).
@@ -172,6 +169,8 @@ bool Hive::Load(HiveBytes text) {
         SpareFirst<Section>(text_.spare(), text_.spare_size()));
     sections_.reserve(spare >= typical ? spare : text_.size() / 96 + 16);
   }
+  // Room for twice a typical hive's sections costs nothing until it is
+  // used, while growing copies what is there.
   keys_.reserve(text_.size() / 96 + 16);
 
   std::string_view arch;
@@ -314,21 +313,14 @@ void Hive::StartSection(const char* name, const char* end,
   previous_path_ =
       std::string_view(name, static_cast<std::size_t>(close - name));
   std::uint32_t at = kNone;
-  const char* rest = nullptr;
   current_ = Descend(kept > 0 ? boundaries_.back().pending : kNone, true, name,
-                     p, close, section, &at, &rest);
-  if (current_ == kDeferred) {
-    sections_[section].rest = static_cast<std::uint32_t>(rest - text_.data());
-    sections_[section].rest_size = static_cast<std::uint16_t>(close - rest);
-    Queue(at, section);
-    deferred_at_ = at;
-  }
+                     p, close, section, &at);
+  if (current_ == kDeferred) deferred_at_ = at;
 }
 
 std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
                             const char* name, const char* p, const char* close,
-                            std::uint32_t section, std::uint32_t* pending_at,
-                            const char** pending_rest) {
+                            std::uint32_t section, std::uint32_t* pending_at) {
   // Creates the keys along the path.  A failing element drops the section,
   // but keys made before it stay.
   for (;;) {
@@ -345,8 +337,10 @@ std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
     if (MayWait(p, close)) {
       if (!into()) return kNone;
       if (!keys_[parent].expanded) {
+        sections_[section].rest = static_cast<std::uint32_t>(p - text_.data());
+        sections_[section].rest_size = static_cast<std::uint16_t>(close - p);
+        Queue(parent, section);
         *pending_at = parent;
-        *pending_rest = p;
         return kDeferred;
       }
     }
@@ -441,14 +435,8 @@ void Hive::Expand(std::uint32_t key) {
       // Nothing below the key was a link when these sections came, nor is
       // one now: the rest of each path is read as it stands.
       std::uint32_t at = kNone;
-      const char* rest = nullptr;
       const std::uint32_t result =
-          Descend(key, false, nullptr, p, close, index, &at, &rest);
-      if (result == kDeferred) {
-        sections_[index].rest = static_cast<std::uint32_t>(rest - text);
-        sections_[index].rest_size = static_cast<std::uint16_t>(close - rest);
-        Queue(at, index);
-      }
+          Descend(key, false, nullptr, p, close, index, &at);
       if (current_ == kDeferred && index == current_section_) {
         if (result == kDeferred) {
           deferred_at_ = at;

@@ -119,11 +119,10 @@ class Hive {
   // key, kDeferred when the rest is left pending, or kNone when the section
   // is dropped.
   // `name` non-null keeps the separators' keys for the next section.  A
-  // section left pending is to go in the list of *pending_at from
-  // *pending_rest on.
+  // section left pending is queued in the key it waits below, *pending_at.
   std::uint32_t Descend(std::uint32_t pending, bool follow, const char* name,
                         const char* p, const char* close, std::uint32_t section,
-                        std::uint32_t* pending_at, const char** pending_rest);
+                        std::uint32_t* pending_at);
   void Queue(std::uint32_t key, std::uint32_t section);
   // Makes the key's subkeys from its pending sections, in file order.
   void Expand(std::uint32_t key);

@@ -157,8 +157,8 @@ MUTANTS = [
     ('platform/hive_posix.cc', '  if (follow && keys_[key].link) {',
      '  if (false) {', "a link key's section again stays on the link"),
     # Keys made only as far as the calls reach, bodies passed over.
-    ('platform/hive_posix.cc', '      if (!keys_[parent].expanded) {\n        *pending_at',
-     '      if (true) {\n        *pending_at', 'sections wait below keys already read into'),
+    ('platform/hive_posix.cc', '      if (!keys_[parent].expanded) {\n        sections_[section].rest',
+     '      if (true) {\n        sections_[section].rest', 'sections wait below keys already read into'),
     ('platform/hive_posix.cc', "         *p != '\\\\' && static_cast<unsigned char>(*p) < 0x80;",
      '         static_cast<unsigned char>(*p) < 0x80;',
      'a path of empty elements waits below its own key'),
