@@ -66,6 +66,10 @@ bool HiveBytes::Reserve(std::size_t capacity) {
   // Never an empty mapping, so that data() is set whenever ok() is.
   capacity = std::max<std::size_t>(capacity, 1);
   const bool huge = capacity >= kHugePage / 2;
+  // A huge page counts whole in the memory in use, however little of it is
+  // filled: past the first, the bytes' last, partial one takes small pages.
+  const std::size_t advised =
+      capacity <= kHugePage ? kHugePage : capacity / kHugePage * kHugePage;
   if (huge) capacity = (capacity + kHugePage - 1) / kHugePage * kHugePage;
   // Room to align the start to a huge page.
   const std::size_t length = huge ? capacity + kHugePage : capacity;
@@ -76,7 +80,7 @@ bool HiveBytes::Reserve(std::size_t capacity) {
   if (huge) {
     start = (start + kHugePage - 1) & ~(kHugePage - 1);
     // Only advice: without huge pages the bytes are the same.
-    madvise(reinterpret_cast<void*>(start), capacity, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(start), advised, MADV_HUGEPAGE);
   }
   char* const memory = reinterpret_cast<char*>(start);
   if (size_ > 0) std::memcpy(memory, data_, size_);

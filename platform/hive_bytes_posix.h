@@ -28,7 +28,7 @@ class HiveBytes {
   bool ok() const { return data_ != nullptr; }
 
   // The memory after the bytes, up to what was taken for them: a hive read
-  // from a file of a megabyte or more has it in a huge page already there.
+  // from a file of one to two megabytes has it in a huge page already there.
   char* spare() { return data_ + size_; }
   std::size_t spare_size() const { return capacity_ - size_; }
 
