@@ -77,6 +77,10 @@ bool MayWait(const char* p, const char* close) {
          *p != '\\' && static_cast<unsigned char>(*p) < 0x80;
 }
 
+// Past this many bytes from its header line's start, a rest does not fit a
+// section's record, and the path is walked at once.
+constexpr std::ptrdiff_t kMaxRestEnd = std::ptrdiff_t{1} << 16;
+
 inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
   return (hash ^ FoldCase(unit)) * 0x100000001B3ull;
 }
@@ -85,11 +89,19 @@ inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
 inline char16_t Unit(char16_t unit) { return unit; }
 inline char16_t Unit(char byte) { return static_cast<unsigned char>(byte); }
 
+inline std::uint64_t HashSeed(std::uint32_t parent) {
+  return 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
+}
+
+inline std::uint32_t HashFinish(std::uint64_t hash) {
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
 template <typename Text>
 std::uint32_t HashName(std::uint32_t parent, Text name) {
-  std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
+  std::uint64_t hash = HashSeed(parent);
   for (const auto unit : name) hash = HashStep(hash, Unit(unit));
-  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+  return HashFinish(hash);
 }
 
 // Wine's order: unit by unit after folding, a prefix first.
@@ -155,9 +167,8 @@ bool Hive::Load(HiveBytes text) {
     return false;
   }
 
-  keys_.push_back(Key{HashName(kNone, std::u16string_view()), kNone, 0, kNone,
-                      kNone, kNone, kNone, kNone, kNone, 0, false, false,
-                      false});
+  keys_.push_back(
+      Key{kNone, 0, kNone, kNone, kNone, kNone, kNone, kNone, 0, 0, 0, 0});
   table_.assign(1024, kNone);
   // Pages first touched cost more than reading them here: the sections
   // take the room the file's own pages leave, when it holds what a
@@ -184,7 +195,7 @@ bool Hive::Load(HiveBytes text) {
       case '[': {
         const auto section = static_cast<std::uint32_t>(sections_.size());
         sections_.push_back(Section{
-            static_cast<std::uint32_t>(line_start - begin), 0, kNone, 0});
+            static_cast<std::uint32_t>(line_start - begin), kNone, 0, 0});
         StartSection(p + 1, line.end, section);
         if (current_ == kNone) break;
         current_section_ = section;
@@ -334,10 +345,13 @@ std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
       return pending == kNone || !follow || !keys_[parent].link ||
              CreateThroughLink(parent, &budget, &parent) == ERROR_SUCCESS;
     };
-    if (MayWait(p, close)) {
+    const auto header = [&] {
+      return text_.data() + sections_[section].header;
+    };
+    if (MayWait(p, close) && close - header() < kMaxRestEnd) {
       if (!into()) return kNone;
       if (!keys_[parent].expanded) {
-        sections_[section].rest = static_cast<std::uint32_t>(p - text_.data());
+        sections_[section].rest = static_cast<std::uint16_t>(p - header());
         sections_[section].rest_size = static_cast<std::uint16_t>(close - p);
         Queue(parent, section);
         *pending_at = parent;
@@ -411,7 +425,7 @@ void Hive::Expand(std::uint32_t key) {
     const std::uint32_t index = next;
     Section& pending = sections_[index];
     next = pending.next;
-    const char* const p = text + pending.rest;
+    const char* const p = text + pending.header + pending.rest;
     const char* const close = p + pending.rest_size;
     // The rest was short enough to wait, and stays so.
     if (element_size != 0 &&
@@ -419,7 +433,7 @@ void Hive::Expand(std::uint32_t key) {
         SameBytes(p, element, element_size) && p[element_size] != '\\' &&
         static_cast<unsigned char>(p[element_size]) < 0x80 &&
         !keys_[element_child].expanded) {
-      pending.rest += static_cast<std::uint32_t>(element_size);
+      pending.rest = static_cast<std::uint16_t>(pending.rest + element_size);
       pending.rest_size =
           static_cast<std::uint16_t>(pending.rest_size - element_size);
       if (run_first == kNone) run_first = index;
@@ -498,8 +512,7 @@ std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
     const std::uint32_t index = table_[slot];
     if (index == kNone) return kNone;
     const Key& key = keys_[index];
-    if (key.hash == hash && key.parent == parent &&
-        SameFolded(Name(index), name)) {
+    if (key.parent == parent && SameFolded(Name(index), name)) {
       return index;
     }
   }
@@ -512,8 +525,7 @@ std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
   // whole when memory runs out: everything that allocates comes first.
   if ((keys_.size() + 1) * 2 > table_.size()) GrowTable();
   const auto index = static_cast<std::uint32_t>(keys_.size());
-  Key key{hash,
-          parent,
+  Key key{parent,
           static_cast<std::uint32_t>(names_.size()),
           kNone,
           keys_[parent].first_child,
@@ -522,9 +534,9 @@ std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
           kNone,
           kNone,
           static_cast<std::uint16_t>(name.size()),
-          false,
-          false,
-          false};
+          0,
+          0,
+          0};
   if constexpr (std::is_same_v<Text, std::string_view>) {
     // Plain ASCII straight from the file: the name stays where it is.
     key.name_begin = static_cast<std::uint32_t>(name.data() - text_.data());
@@ -545,7 +557,11 @@ void Hive::GrowTable() {
   table_.assign(table_.size() * 2, kNone);
   const std::size_t mask = table_.size() - 1;
   for (std::uint32_t index = 1; index < keys_.size(); ++index) {
-    std::size_t slot = keys_[index].hash & mask;
+    const NameView name = Name(index);
+    std::uint64_t hash = HashSeed(keys_[index].parent);
+    for (std::size_t i = 0; i < name.size(); ++i)
+      hash = HashStep(hash, name[i]);
+    std::size_t slot = HashFinish(hash) & mask;
     while (table_[slot] != kNone) slot = (slot + 1) & mask;
     table_[slot] = index;
   }

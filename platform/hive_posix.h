@@ -68,8 +68,9 @@ class Hive {
 
  private:
   // Offsets are 32-bit: a file of 4 GiB or more is refused.
+  // Many keys may be made; their hashes are found again when the table
+  // grows.
   struct Key {
-    std::uint32_t hash;
     std::uint32_t parent;
     std::uint32_t name_begin;   // Into the file's bytes, or into names_.
     std::uint32_t first_child;  // Most recently created first.
@@ -78,10 +79,10 @@ class Hive {
     std::uint32_t last_body;
     std::uint32_t first_pending;  // Sections below, not yet read into.
     std::uint32_t last_pending;
-    std::uint16_t name_size;  // At most 256 units.
-    bool link;
-    bool plain_name;  // Plain ASCII, read in place from the file.
-    bool expanded;    // Its subkeys are made; it holds no pending section.
+    std::uint16_t name_size : 9;  // At most 256 units.
+    std::uint16_t link : 1;
+    std::uint16_t plain_name : 1;  // Plain ASCII, read in place from the file.
+    std::uint16_t expanded : 1;    // Its subkeys are made; it holds no pending.
   };
 
   // A key's name: either bytes of the file or decoded UTF-16 units.
@@ -99,13 +100,14 @@ class Hive {
   // A header line of the file and its body: the lines after it, up to
   // the next header line or the file's end.  Numbered in file order, the
   // headers that open no section included.  While its path waits below a
-  // key not expanded, `rest` and `rest_size` hold the rest of the path,
-  // after a separator up to the ']', and `next` the next section waiting
-  // in that key; once read into its key, `next` is the key's next section.
+  // key not expanded, `rest` (from the header's start) and `rest_size` hold
+  // the rest of the path, after a separator up to the ']', and `next` the
+  // next section waiting in that key; once read into its key, `next` is the
+  // key's next section.
   struct Section {
     std::uint32_t header;
-    std::uint32_t rest;
     std::uint32_t next;
+    std::uint16_t rest;
     std::uint16_t rest_size;
   };
   void Body(std::uint32_t section, const char** begin, const char** end) const;

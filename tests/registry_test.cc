@@ -213,6 +213,29 @@ TEST_F(RegistryTest, OpensPathsAsWineDoes) {
             (std::vector<std::string>{"Implicit", "Slash"}));
 }
 
+TEST_F(RegistryTest, OpensKeysBelowHeadersOfAnyLength) {
+  // 300 elements of 250 bytes: the rest of each path lies more than 64 KiB
+  // into its header line.
+  std::string in_file = "Deep";
+  std::string to_open = std::string(kUninstall) + "\\Deep";
+  for (int i = 0; i < 300; ++i) {
+    const std::string element(250, static_cast<char>('a' + i % 26));
+    in_file += "\\\\" + element;
+    to_open += "\\" + element;
+  }
+  Use(Hive({{in_file, "\"DisplayName\"=\"Deep\"\n"},
+            {in_file + "\\\\Leaf", "\"DisplayName\"=\"Leaf\"\n"}}));
+  Key deep;
+  ASSERT_EQ(deep.Open(HKEY_LOCAL_MACHINE, to_open.c_str()), ERROR_SUCCESS);
+  EXPECT_EQ(Query(deep.get(), "DisplayName", 16).bytes.substr(0, 5),
+            std::string("Deep\0", 5));
+  EXPECT_EQ(Subkeys(deep.get()), (std::vector<std::string>{"Leaf"}));
+  Key leaf;
+  ASSERT_EQ(leaf.Open(deep.get(), "Leaf"), ERROR_SUCCESS);
+  EXPECT_EQ(Query(leaf.get(), "DisplayName", 16).bytes.substr(0, 5),
+            std::string("Leaf\0", 5));
+}
+
 TEST_F(RegistryTest, ClosedHandlesStayInvalid) {
   Use(Hive({{"App", "\"DisplayName\"=\"App\"\n"}}));
   HKEY first;
