@@ -399,29 +399,33 @@ void StepOverValue(const char* p, const char* end, Lines* more) {
   }
 }
 
-std::u16string Value::Units() const {
-  std::u16string units(data.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] =
-        static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
-                              static_cast<unsigned char>(data[2 * i + 1]) << 8);
-  }
-  return units;
+namespace {
+
+// The UTF-16 unit at `i` of little-endian bytes.
+char16_t UnitAt(const std::string& bytes, std::size_t i) {
+  return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                               static_cast<unsigned char>(bytes[2 * i + 1])
+                                   << 8);
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
+// `size` units, unit(i) the one at i, in UTF-8; a lone surrogate becomes
+// U+FFFD.
+template <typename Unit>
+std::string ToUtf8(std::size_t size, Unit unit) {
   // Names and most strings are ASCII: that part at once.
   std::size_t i = 0;
-  while (i < text.size() && text[i] < 0x80) ++i;
-  std::string out(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(i));
-  if (i == text.size()) return out;
-  out.reserve(text.size() + 8);
-  for (; i < text.size(); ++i) {
-    std::uint32_t cp = text[i];
+  while (i < size && unit(i) < 0x80) ++i;
+  std::string out(i, '\0');
+  for (std::size_t j = 0; j < i; ++j) out[j] = static_cast<char>(unit(j));
+  if (i == size) return out;
+  out.reserve(size + 8);
+  for (; i < size; ++i) {
+    std::uint32_t cp = unit(i);
     if (cp >= 0xD800 && cp <= 0xDFFF) {
-      if (cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+      if (cp <= 0xDBFF && i + 1 < size && unit(i + 1) >= 0xDC00 &&
+          unit(i + 1) <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00u);
+        ++i;
       } else {
         cp = 0xFFFD;
       }
@@ -443,6 +447,23 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::u16string Value::Units() const {
+  std::u16string units(data.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) units[i] = UnitAt(data, i);
+  return units;
+}
+
+std::string Value::Utf8() const {
+  return ToUtf8(data.size() / 2,
+                [this](std::size_t i) { return UnitAt(data, i); });
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  return ToUtf8(text.size(), [text](std::size_t i) { return text[i]; });
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

@@ -223,7 +223,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
     // data, embedded and trailing NULs included, an odd last byte dropped.
     std::string bytes;
     if (IsStringType(value.type)) {
-      bytes = registry::Utf16ToUtf8(value.Units());
+      bytes = value.Utf8();
     } else {
       bytes = std::move(value.data);
     }
