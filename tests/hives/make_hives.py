@@ -11,6 +11,10 @@ HDR = (b'WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n'
        b'\n#arch=win64\n\n')
 
 
+# 270 elements of 250 bytes below Software.
+LONG = b'Software\\\\Deep\\\\' + b'\\\\'.join(bytes([97 + i % 26]) * 250 for i in range(270))
+
+
 def sec(name, body=b'', stamp=b' 1796626833'):
     path = U + (b'\\\\' + name if name else b'')
     return b'[' + path + b']' + stamp + b'\n#time=1dd8618a76bb28a\n' + body + b'\n'
@@ -274,6 +278,12 @@ CASES = {
                               sec(b'\\\\'.join([b'long'] + [b'd%d' % i for i in range(90)]),
                                   dn(b'ninety deep')) +
                               sec(b'long', dn(b'long')),
+    # A link made at the end of a header line of more than 64 KiB, and a
+    # section through it.
+    'long_header_through_link':
+        sec(b'own', dn(b'own')) +
+        raw(LONG + b'\\\\Link', link_to(U.replace(b'\\\\', b'\\'))) +
+        raw(LONG + b'\\\\Link\\\\Far', dn(b'through a link far into its header')),
     # A hex list that goes on takes the line after it whatever it holds, up
     # to a line that breaks the list.
     'eaten_lines': sec(b'E', dn(b'E, its #link eaten') + b'"Bin"=hex:01,\\\n#link\n' +
