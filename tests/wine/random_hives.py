@@ -18,7 +18,8 @@ the backslash, escapes in strings and key names, raw bytes, options inside
 and outside sections, malformed headers (and #arch after one), links (to a
 target, to the key's own parent, through a link, a link key's section
 again), keys away from the Uninstall key that reach it through links, paths
-too long to leave unread, continuations that eat a section's header or a
+too long to leave unread or reaching more than 64 KiB into their header
+line, continuations that eat a section's header or a
 #link line, numbers out of range, CR LF, NUL bytes and truncation.  Every hive declares #arch=win64 before its
 first section: without it Wine takes the prefix for a 32-bit one, where the
 64-bit program cannot run.
@@ -217,6 +218,9 @@ class Gen:
         if self.chance(0.03):
             # Elements short enough, a path too long to leave unread.
             elements += [b'd%d' % i for i in range(self.r.choice([60, 90]))]
+        elif self.chance(0.004):
+            # A rest further into its header line than 64 KiB.
+            elements += [b'w%03d' % i + b'w' * 246 for i in range(270)]
         text = b'\\\\'.join(elements)
         if self.chance(0.05):
             text = text.replace(b'\\\\', b'\\\\\\\\', 1) + b'\\\\'
