@@ -89,19 +89,15 @@ inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
 inline char16_t Unit(char16_t unit) { return unit; }
 inline char16_t Unit(char byte) { return static_cast<unsigned char>(byte); }
 
-inline std::uint64_t HashSeed(std::uint32_t parent) {
-  return 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
-}
-
-inline std::uint32_t HashFinish(std::uint64_t hash) {
+// `Name` is any text with size() and [] giving bytes or units: a name as
+// the file gives it, or as a key holds it.
+template <typename Name>
+std::uint32_t HashName(std::uint32_t parent, Name name) {
+  std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    hash = HashStep(hash, Unit(name[i]));
+  }
   return static_cast<std::uint32_t>(hash ^ (hash >> 32));
-}
-
-template <typename Text>
-std::uint32_t HashName(std::uint32_t parent, Text name) {
-  std::uint64_t hash = HashSeed(parent);
-  for (const auto unit : name) hash = HashStep(hash, Unit(unit));
-  return HashFinish(hash);
 }
 
 // Wine's order: unit by unit after folding, a prefix first.
@@ -557,11 +553,7 @@ void Hive::GrowTable() {
   table_.assign(table_.size() * 2, kNone);
   const std::size_t mask = table_.size() - 1;
   for (std::uint32_t index = 1; index < keys_.size(); ++index) {
-    const NameView name = Name(index);
-    std::uint64_t hash = HashSeed(keys_[index].parent);
-    for (std::size_t i = 0; i < name.size(); ++i)
-      hash = HashStep(hash, name[i]);
-    std::size_t slot = HashFinish(hash) & mask;
+    std::size_t slot = HashName(keys_[index].parent, Name(index)) & mask;
     while (table_[slot] != kNone) slot = (slot + 1) & mask;
     table_[slot] = index;
   }
