@@ -290,25 +290,26 @@ const char* ParseValueName(const char* p, const char* end,
 }
 
 const char* MatchValueName(const char* p, const char* end,
-                           std::u16string_view name, bool* same) {
+                           std::u16string_view name) {
   if (*p == '"') {
-    const char* close = FindUnescaped(p + 1, end, '"');
-    if (close == nullptr) return nullptr;
-    // A name without escapes or raw UTF-8 is its own bytes, one unit each;
-    // any escape or raw UTF-8 makes a name shorter than its bytes.
-    const auto size = static_cast<std::size_t>(close - p - 1);
-    if (size < name.size() || PlainRunEnd(p + 1, close) == close) {
-      *same = size == name.size() &&
-              std::equal(p + 1, close, name.begin(), [](char a, char16_t b) {
-                return FoldCase(static_cast<unsigned char>(a)) == FoldCase(b);
-              });
-      return DataAfterName(close + 1, end);
+    // While a name's bytes are plain ASCII each is its own unit, so the
+    // first that differs from `name`, or a quote ending the name early or
+    // late, tells without the rest.  An escape or raw UTF-8 is decoded, as
+    // it may yield no unit at all.
+    const char* q = p + 1;
+    for (std::size_t i = 0; q < end; ++i, ++q) {
+      const auto c = static_cast<unsigned char>(*q);
+      if (c == '\\' || c >= 0x80) break;
+      if (c == '"') {
+        return i == name.size() ? DataAfterName(q + 1, end) : nullptr;
+      }
+      if (i == name.size() || FoldCase(c) != FoldCase(name[i])) return nullptr;
     }
+    if (q == end) return nullptr;  // No closing quote: malformed.
   }
   std::u16string decoded;
   const char* data = ParseValueName(p, end, &decoded);
-  *same = data != nullptr && EqualFolded(decoded, name);
-  return data;
+  return data != nullptr && EqualFolded(decoded, name) ? data : nullptr;
 }
 
 void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {

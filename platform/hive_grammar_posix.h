@@ -150,11 +150,12 @@ const char* FindUnescaped(const char* p, const char* end, char terminator);
 const char* ParseValueName(const char* p, const char* end,
                            std::u16string* name);
 
-// Parses the name of a value line as ParseValueName does and sets *same to
-// whether it is `name` under Wine's folding, decoding it only when it holds
-// escapes or raw UTF-8.
+// Parses the name of a value line as ParseValueName does when it is `name`
+// under Wine's folding, and returns where its data begins; returns nullptr
+// for any other name or a malformed one.  A name is decoded only when
+// escapes or raw UTF-8 stand in it before it differs.
 const char* MatchValueName(const char* p, const char* end,
-                           std::u16string_view name, bool* same);
+                           std::u16string_view name);
 
 // Parses a value's data.  A malformed form leaves the value as type
 // REG_NONE with no data, as Wine keeps it.  A hex list followed by a

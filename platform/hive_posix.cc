@@ -768,14 +768,11 @@ bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
   bool found = false;
   ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
     if (*p != '"' && *p != '@') return;
-    bool same;
-    const char* data = MatchValueName(p, end, name, &same);
-    if (data == nullptr) return;
     // A later line for the same name replaces the value.
-    if (same) {
+    if (const char* data = MatchValueName(p, end, name)) {
       ParseValueData(data, end, more, value);
       found = true;
-    } else if (MayContinue(data, end)) {
+    } else {
       StepOverValue(p, end, more);
     }
   });
