@@ -331,8 +331,20 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
   }
   if (string_type != REG_NONE) {
     if (value == nullptr) return;  // A string never goes past its line.
-    std::u16string text;
-    if (ParseString(p, end, '"', &text) != nullptr) {
+    // Most strings are plain ASCII up to their quote, a unit a byte.
+    const char* run = p;
+    while (run < end && static_cast<unsigned char>(*run) < 0x80 &&
+           *run != '\\' && *run != '"') {
+      ++run;
+    }
+    if (run < end && *run == '"') {
+      const auto size = static_cast<std::size_t>(run - p);
+      parsed.data.assign(2 * size + 2, '\0');
+      for (std::size_t i = 0; i < size; ++i) parsed.data[2 * i] = p[i];
+      parsed.type = string_type;
+      ok = true;
+    } else if (std::u16string text;
+               ParseString(p, end, '"', &text) != nullptr) {
       text.push_back(u'\0');
       parsed.type = string_type;
       AppendUnits(text, &parsed.data);
@@ -413,12 +425,12 @@ char16_t UnitAt(const std::string& bytes, std::size_t i) {
 // U+FFFD.
 template <typename Unit>
 std::string ToUtf8(std::size_t size, Unit unit) {
-  // Names and most strings are ASCII: that part at once.
+  // Names and most strings are ASCII, a byte a unit: that part at once.
+  std::string out(size, '\0');
   std::size_t i = 0;
-  while (i < size && unit(i) < 0x80) ++i;
-  std::string out(i, '\0');
-  for (std::size_t j = 0; j < i; ++j) out[j] = static_cast<char>(unit(j));
+  for (; i < size && unit(i) < 0x80; ++i) out[i] = static_cast<char>(unit(i));
   if (i == size) return out;
+  out.resize(i);
   out.reserve(size + 8);
   for (; i < size; ++i) {
     std::uint32_t cp = unit(i);
@@ -467,23 +479,35 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return ToUtf8(text.size(), [text](std::size_t i) { return text[i]; });
 }
 
-std::u16string Utf8ToUtf16(std::string_view text) {
+void Utf8ToUtf16(std::string_view text, std::u16string* out) {
   const char* p = text.data();
   const char* const end = p + text.size();
   // Names and most strings are ASCII: that part at once.
   const char* plain = p;
+  for (std::uint64_t word; end - plain >= 8; plain += 8) {
+    std::memcpy(&word, plain, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
   while (plain < end && static_cast<unsigned char>(*plain) < 0x80) ++plain;
-  std::u16string out(p, plain);
-  if (plain == end) return out;
-  out.reserve(text.size());
+  out->resize(static_cast<std::size_t>(plain - p));
+  for (std::size_t i = 0; p + i < plain; ++i) {
+    (*out)[i] = static_cast<char16_t>(p[i]);
+  }
+  if (plain == end) return;
+  out->reserve(text.size());
   p = plain;
   while (p < end) {
     if (static_cast<unsigned char>(*p) < 0x80) {
-      out.push_back(static_cast<char16_t>(*p++));
+      out->push_back(static_cast<char16_t>(*p++));
     } else {
-      p = DecodeUtf8(p, end, &out, true);
+      p = DecodeUtf8(p, end, out, true);
     }
   }
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  Utf8ToUtf16(text, &out);
   return out;
 }
 

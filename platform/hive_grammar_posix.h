@@ -182,6 +182,8 @@ std::string Utf16ToUtf8(std::u16string_view text);
 
 // The ANSI code page to UTF-16; an invalid sequence becomes U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
+// The same into *out, which keeps its room.
+void Utf8ToUtf16(std::string_view text, std::u16string* out);
 
 }  // namespace registry
 

@@ -27,6 +27,8 @@ struct Registry {
   // reused, so a stale handle cannot reach another key.
   std::unordered_map<std::uintptr_t, std::uint32_t> handles;
   std::uintptr_t last_handle = 0;
+  // The UTF-16 form of the latest name a call was given, kept for its room.
+  std::u16string units;
   // An injected enumeration failure, for tests.
   DWORD failing_index = UINT32_MAX;
   LONG failing_status = ERROR_SUCCESS;
@@ -145,9 +147,9 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
     }
     if (sub_key != nullptr && sub_key[0] == '\\') return ERROR_BAD_PATHNAME;
     Registry& registry = TheRegistry();
+    registry::Utf8ToUtf16(sub_key ? sub_key : "", &registry.units);
     std::uint32_t found;
-    const LONG status = registry.hive.Open(
-        parent, registry::Utf8ToUtf16(sub_key ? sub_key : ""), &found);
+    const LONG status = registry.hive.Open(parent, registry.units, &found);
     if (status != ERROR_SUCCESS) return status;
     // Multiples of four, like Windows handles, so no value collides with the
     // predefined HKEY_LOCAL_MACHINE.
@@ -212,10 +214,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
     if (const LONG status = KeyOf(key, &index); status != ERROR_SUCCESS) {
       return status;
     }
+    Registry& registry = TheRegistry();
+    registry::Utf8ToUtf16(value_name ? value_name : "", &registry.units);
     registry::Value value;
-    if (!TheRegistry().hive.FindValue(
-            index, registry::Utf8ToUtf16(value_name ? value_name : ""),
-            &value)) {
+    if (!registry.hive.FindValue(index, registry.units, &value)) {
       return ERROR_FILE_NOT_FOUND;
     }
 

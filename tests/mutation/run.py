@@ -206,6 +206,8 @@ MUTANTS = [
      "return i == name.size() ? DataAfterName(q + 1, end) : nullptr;",
      "return DataAfterName(q + 1, end);",
      'a value name matches any name it starts'),
+    ('platform/hive_grammar_posix.cc', "*run != '\\\\' && *run != '\"') {",
+     "*run != '\"') {", 'escapes in plain-looking strings are kept as bytes'),
     ('platform/hive_posix.cc', 'if (key == kNone) key = AddChild(parent, name, hash);',
      'if (key == kNone) return ERROR_FILE_NOT_FOUND;',
      "a section through a link does not make a missing target"),
