@@ -70,16 +70,18 @@ bool MayBeTaken(const char* from, const char* line) {
              nullptr;
 }
 
-// Whether the rest of a path from `p` may wait below a key: it is too short
-// for an element over the limit, and it starts with an element for certain.
-bool MayWait(const char* p, const char* close) {
-  return p < close && close - p <= static_cast<std::ptrdiff_t>(kMaxNameUnits) &&
-         *p != '\\' && static_cast<unsigned char>(*p) < 0x80;
-}
-
 // Past this many bytes from its header line's start, a rest does not fit a
 // section's record, and the path is walked at once.
 constexpr std::ptrdiff_t kMaxRestEnd = std::ptrdiff_t{1} << 16;
+
+// Whether the rest of a path from `p` may wait below a key: it is too short
+// for an element over the limit, it starts with an element for certain, and
+// its section's record can hold it.
+bool MayWait(const char* p, const char* close, const char* header) {
+  return p < close && close - p <= static_cast<std::ptrdiff_t>(kMaxNameUnits) &&
+         *p != '\\' && static_cast<unsigned char>(*p) < 0x80 &&
+         close - header < kMaxRestEnd;
+}
 
 inline std::uint64_t HashStep(std::uint64_t hash, char16_t unit) {
   return (hash ^ FoldCase(unit)) * 0x100000001B3ull;
@@ -294,8 +296,14 @@ void Hive::Attach(std::uint32_t key, std::uint32_t section) {
   Append(&keys_[key].first_body, &keys_[key].last_body, section, section);
 }
 
-void Hive::Queue(std::uint32_t key, std::uint32_t section) {
+bool Hive::Wait(std::uint32_t key, const char* p, const char* close,
+                std::uint32_t section) {
+  const char* const header = text_.data() + sections_[section].header;
+  if (keys_[key].expanded || !MayWait(p, close, header)) return false;
+  sections_[section].rest = static_cast<std::uint16_t>(p - header);
+  sections_[section].rest_size = static_cast<std::uint16_t>(close - p);
   Append(&keys_[key].first_pending, &keys_[key].last_pending, section, section);
+  return true;
 }
 
 void Hive::StartSection(const char* name, const char* end,
@@ -319,6 +327,12 @@ void Hive::StartSection(const char* name, const char* end,
   boundaries_.resize(kept);
   previous_path_ =
       std::string_view(name, static_cast<std::size_t>(close - name));
+  // Until something looks into HKEY_LOCAL_MACHINE, every path waits there.
+  if (kept == 0 && Wait(kRoot, p, close, section)) {
+    current_ = kDeferred;
+    deferred_at_ = kRoot;
+    return;
+  }
   std::uint32_t at = kNone;
   current_ = Descend(kept > 0 ? boundaries_.back().pending : kNone, true, name,
                      p, close, section, &at);
@@ -341,15 +355,9 @@ std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
       return pending == kNone || !follow || !keys_[parent].link ||
              CreateThroughLink(parent, &budget, &parent) == ERROR_SUCCESS;
     };
-    const auto header = [&] {
-      return text_.data() + sections_[section].header;
-    };
-    if (MayWait(p, close) && close - header() < kMaxRestEnd) {
+    if (MayWait(p, close, text_.data() + sections_[section].header)) {
       if (!into()) return kNone;
-      if (!keys_[parent].expanded) {
-        sections_[section].rest = static_cast<std::uint16_t>(p - header());
-        sections_[section].rest_size = static_cast<std::uint16_t>(close - p);
-        Queue(parent, section);
+      if (Wait(parent, p, close, section)) {
         *pending_at = parent;
         return kDeferred;
       }

@@ -125,7 +125,10 @@ class Hive {
   std::uint32_t Descend(std::uint32_t pending, bool follow, const char* name,
                         const char* p, const char* close, std::uint32_t section,
                         std::uint32_t* pending_at);
-  void Queue(std::uint32_t key, std::uint32_t section);
+  // Leaves the rest of the section's path from `p` waiting below `key`, when
+  // the key is not read into yet and the rest may wait.
+  bool Wait(std::uint32_t key, const char* p, const char* close,
+            std::uint32_t section);
   // Makes the key's subkeys from its pending sections, in file order.
   void Expand(std::uint32_t key);
   // Passes over a section's body from `from`, the line after its header,
