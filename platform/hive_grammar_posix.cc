@@ -7,6 +7,10 @@
 
 #include "platform/case_fold.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace registry {
 
 namespace {
@@ -410,6 +414,68 @@ void StepOverValue(const char* p, const char* end, Lines* more) {
       return;
     }
   }
+}
+
+namespace {
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) inline __m256i OpenOrHashAt(const char* p) {
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('[')),
+                         _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('#')));
+}
+
+// Two blocks of 32 bytes a step, tested together.
+__attribute__((target("avx2"))) const char* FindOpenOrHashAvx2(
+    const char* p, const char* end) {
+  for (; end - p >= 64; p += 64) {
+    const __m256i low = OpenOrHashAt(p);
+    const __m256i high = OpenOrHashAt(p + 32);
+    const __m256i any = _mm256_or_si256(low, high);
+    if (_mm256_testz_si256(any, any)) continue;
+    const auto first = static_cast<std::uint32_t>(_mm256_movemask_epi8(low));
+    if (first != 0) return p + __builtin_ctz(first);
+    return p + 32 +
+           __builtin_ctz(
+               static_cast<std::uint32_t>(_mm256_movemask_epi8(high)));
+  }
+  for (; p < end; ++p) {
+    if (*p == '[' || *p == '#') return p;
+  }
+  return end;
+}
+#endif
+
+}  // namespace
+
+const char* FindOpenOrHashPortable(const char* p, const char* end) {
+  const auto* open = static_cast<const char*>(
+      std::memchr(p, '[', static_cast<std::size_t>(end - p)));
+  const char* const stop = open != nullptr ? open : end;
+  const auto* hash = static_cast<const char*>(
+      std::memchr(p, '#', static_cast<std::size_t>(stop - p)));
+  return hash != nullptr ? hash : stop;
+}
+
+namespace {
+
+// The scan this machine runs best, chosen on the first call.
+const char* ChooseFindOpenOrHash(const char* p, const char* end);
+const char* (*find_open_or_hash)(const char*,
+                                 const char*) = ChooseFindOpenOrHash;
+
+const char* ChooseFindOpenOrHash(const char* p, const char* end) {
+  find_open_or_hash = FindOpenOrHashPortable;
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) find_open_or_hash = FindOpenOrHashAvx2;
+#endif
+  return find_open_or_hash(p, end);
+}
+
+}  // namespace
+
+const char* FindOpenOrHash(const char* p, const char* end) {
+  return find_open_or_hash(p, end);
 }
 
 namespace {

@@ -122,6 +122,12 @@ inline bool IsHexDigit(char c) { return HexDigit(c) >= 0; }
 // or nullptr when there are none.
 const char* ParseNumber(const char* p, const char* end, std::uint64_t* value);
 
+// The first '[' or '#' from `p` on, or `end`: what a reader passing over a
+// section's body looks for, found in one scan of its bytes.
+const char* FindOpenOrHash(const char* p, const char* end);
+// The same as a machine without AVX2 finds it.
+const char* FindOpenOrHashPortable(const char* p, const char* end);
+
 // Decodes one raw UTF-8 sequence starting at a byte >= 0x80 as Wine's reader
 // does: a bad lead byte, or a lead whose sequence breaks off, is dropped on
 // its own; overlong forms and code points past U+10FFFF are dropped whole;

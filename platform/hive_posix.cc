@@ -234,27 +234,16 @@ bool Hive::Load(HiveBytes text) {
 
 const char* Hive::SkipBody(const char* from) {
   const char* const end = text_.data() + text_.size();
-  const char* hash = from;
-  for (const char* p = from;;) {
-    const auto* open = static_cast<const char*>(
-        std::memchr(p, '[', static_cast<std::size_t>(end - p)));
-    const char* const stop = open != nullptr ? open : end;
-    while ((hash = static_cast<const char*>(std::memchr(
-                hash, '#', static_cast<std::size_t>(stop - hash)))) !=
-           nullptr) {
-      const char* line = LineOf(from, hash);
-      if (line != nullptr && StartsWith(hash, end, "#link")) {
-        if (MayBeTaken(from, line)) return nullptr;
-        MakeLink();
-      }
-      ++hash;
+  for (const char* p = from;; ++p) {
+    p = FindOpenOrHash(p, end);
+    if (p == end) return end;
+    const char* const line = LineOf(from, p);
+    if (line == nullptr) continue;
+    if (*p == '[') return MayBeTaken(from, line) ? nullptr : line;
+    if (StartsWith(p, end, "#link")) {
+      if (MayBeTaken(from, line)) return nullptr;
+      MakeLink();
     }
-    hash = stop;
-    if (open == nullptr) return end;
-    if (const char* line = LineOf(from, open)) {
-      return MayBeTaken(from, line) ? nullptr : line;
-    }
-    p = open + 1;
   }
 }
 

@@ -288,3 +288,37 @@ TEST(HiveGrammarTest, AnsiConversion) {
 }
 
 }  // namespace
+
+// Both scans find the first '[' or '#' as a byte-by-byte search does, at
+// every position within and across their blocks and in the tail.
+TEST(HiveGrammarTest, FindsTheFirstOpenOrHash) {
+  std::string text(300, 'x');
+  const auto expect = [&](std::size_t from, std::size_t size) {
+    const char* const begin = text.data() + from;
+    const char* const end = begin + size;
+    const char* const first =
+        std::find_if(begin, end, [](char c) { return c == '[' || c == '#'; });
+    EXPECT_EQ(registry::FindOpenOrHash(begin, end), first)
+        << from << " " << size;
+    EXPECT_EQ(registry::FindOpenOrHashPortable(begin, end), first)
+        << from << " " << size;
+  };
+  for (std::size_t at = 0; at < 200; ++at) {
+    for (const char mark : {'[', '#'}) {
+      text.assign(300, 'x');
+      text[at] = mark;
+      text[at + 1 + at % 70] = mark == '[' ? '#' : '[';
+      for (const std::size_t from : {std::size_t{0}, at / 2, at, at + 1}) {
+        for (const std::size_t size :
+             {std::size_t{0}, at - std::min(at, from),
+              at + 1 - std::min(at, from), 300 - from}) {
+          expect(from, size);
+        }
+      }
+    }
+  }
+  text.assign(300, '\x80');  // Bytes past ASCII compare as the others do.
+  text[299] = '#';
+  expect(0, 300);
+  expect(0, 299);
+}
