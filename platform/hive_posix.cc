@@ -414,9 +414,15 @@ void Hive::Expand(std::uint32_t key) {
     run_first = kNone;
   };
   const char* const text = text_.data();
+  // Sections are only moved here, never added.
+  Section* const sections = sections_.data();
+  // The section being loaded, if it waits: where it goes is followed.  It
+  // is in this list at most once.
+  const std::uint32_t watched =
+      current_ == kDeferred ? current_section_ : kNone;
   while (next != kNone) {
     const std::uint32_t index = next;
-    Section& pending = sections_[index];
+    Section& pending = sections[index];
     next = pending.next;
     const char* const p = text + pending.header + pending.rest;
     const char* const close = p + pending.rest_size;
@@ -424,16 +430,13 @@ void Hive::Expand(std::uint32_t key) {
     if (element_size != 0 &&
         close - p > static_cast<std::ptrdiff_t>(element_size) &&
         SameBytes(p, element, element_size) && p[element_size] != '\\' &&
-        static_cast<unsigned char>(p[element_size]) < 0x80 &&
-        !keys_[element_child].expanded) {
+        static_cast<unsigned char>(p[element_size]) < 0x80) {
       pending.rest = static_cast<std::uint16_t>(pending.rest + element_size);
       pending.rest_size =
           static_cast<std::uint16_t>(pending.rest_size - element_size);
       if (run_first == kNone) run_first = index;
       run_last = index;
-      if (current_ == kDeferred && index == current_section_) {
-        deferred_at_ = element_child;
-      }
+      if (index == watched) deferred_at_ = element_child;
       continue;
     }
     queue_run();
@@ -444,7 +447,7 @@ void Hive::Expand(std::uint32_t key) {
       std::uint32_t at = kNone;
       const std::uint32_t result =
           Descend(key, false, nullptr, p, close, index, &at);
-      if (current_ == kDeferred && index == current_section_) {
+      if (index == watched) {
         if (result == kDeferred) {
           deferred_at_ = at;
         } else {
@@ -455,10 +458,13 @@ void Hive::Expand(std::uint32_t key) {
       const char* run = PlainRunEnd(p, close);
       element_size = 0;
       if (run != p && close - run > 2 && run[0] == '\\' && run[1] == '\\') {
-        element = p;
-        element_size = static_cast<std::size_t>(run + 2 - p);
         element_child =
             Child(key, std::string_view(p, static_cast<std::size_t>(run - p)));
+        // Sections wait only below a key not read into.
+        if (!keys_[element_child].expanded) {
+          element = p;
+          element_size = static_cast<std::size_t>(run + 2 - p);
+        }
       }
     } catch (...) {
       // Out of memory: the sections not read yet stay pending, and the
