@@ -580,40 +580,59 @@ std::uint32_t Hive::Child(std::uint32_t parent, Text name) {
   return key;
 }
 
-bool Hive::LinkTarget(std::uint32_t link, std::u16string* path) const {
+bool Hive::LinkTarget(std::uint32_t link, std::uint32_t* from,
+                      std::u16string* path) {
   Value value;
   if (!FindValue(link, u"SymbolicLinkValue", &value)) return false;
   *path = value.Units();
-  // Only targets in the machine hive are found in system.reg.
-  constexpr std::u16string_view kMachine = u"\\registry\\machine";
-  if (path->size() < kMachine.size() ||
-      !EqualFolded(std::u16string_view(*path).substr(0, kMachine.size()),
-                   kMachine) ||
-      (path->size() > kMachine.size() && (*path)[kMachine.size()] != u'\\')) {
+  constexpr std::u16string_view kRegistry = u"\\registry";
+  const std::u16string_view target(*path);
+  if (target.size() < kRegistry.size() ||
+      !EqualFolded(target.substr(0, kRegistry.size()), kRegistry) ||
+      (target.size() > kRegistry.size() && target[kRegistry.size()] != u'\\') ||
+      (target.size() > kRegistry.size() + 1 &&
+       target[kRegistry.size() + 1] == u'\\')) {
     return false;
   }
-  path->erase(0, kMachine.size());
+  // The first element names a hive below "\Registry": this file's is
+  // "Machine"; any other is a key that sections made through links.
+  const std::size_t first = std::min(target.size(), kRegistry.size() + 1);
+  const std::size_t cut = std::min(target.find(u'\\', first), target.size());
+  if (EqualFolded(target.substr(first, cut - first), u"machine")) {
+    *from = kRoot;
+    path->erase(0, cut);
+    return true;
+  }
+  if (registry_ == kNone) {
+    keys_.push_back(
+        Key{kNone, 0, kNone, kNone, kNone, kNone, kNone, kNone, 0, 0, 0, 1});
+    registry_ = static_cast<std::uint32_t>(keys_.size() - 1);
+  }
+  *from = registry_;
+  path->erase(0, first);
   return true;
 }
 
 LONG Hive::FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) {
   if (--*budget < 0) return ERROR_INVALID_PARAMETER;
+  std::uint32_t from;
   std::u16string path;
-  if (!LinkTarget(link, &path)) return ERROR_FILE_NOT_FOUND;
-  return Walk(kRoot, path, true, budget, target);
+  if (!LinkTarget(link, &from, &path)) return ERROR_FILE_NOT_FOUND;
+  return Walk(from, path, true, budget, target);
 }
 
 LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
                              std::uint32_t* target) {
   if (--*budget < 0) return ERROR_INVALID_PARAMETER;
+  std::uint32_t from;
   std::u16string path;
-  if (!LinkTarget(link, &path)) return ERROR_FILE_NOT_FOUND;
+  if (!LinkTarget(link, &from, &path)) return ERROR_FILE_NOT_FOUND;
   // Only the target itself is made: the key it goes in must be there.
   const std::size_t last_end = path.find_last_not_of(u'\\') + 1;
   const std::size_t last_begin = path.find_last_of(u'\\', last_end - 1) + 1;
   std::uint32_t parent;
   const LONG status =
-      Walk(kRoot, std::u16string_view(path).substr(0, last_begin), true, budget,
+      Walk(from, std::u16string_view(path).substr(0, last_begin), true, budget,
            &parent);
   if (status != ERROR_SUCCESS || last_end == 0) {
     *target = parent;

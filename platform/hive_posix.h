@@ -153,9 +153,13 @@ class Hive {
   template <typename Text>
   std::uint32_t Child(std::uint32_t parent, Text name);
   void GrowTable();
-  // The path of the link's target below HKEY_LOCAL_MACHINE; false when it
-  // has none there.
-  bool LinkTarget(std::uint32_t link, std::u16string* path) const;
+  // The link's target as the key its path starts from, HKEY_LOCAL_MACHINE
+  // or "\Registry" above it, and the path below that key; false when the
+  // target is no path in the registry.  Wine follows a link through its
+  // whole tree: "\Registry" holds this file's hive as "Machine" and, while
+  // the file loads, only the keys that sections make through links.
+  bool LinkTarget(std::uint32_t link, std::uint32_t* from,
+                  std::u16string* path);
   LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target);
   // Follows `link` as a section's path does, making its target when the key
   // that would hold the target is there.
@@ -202,6 +206,7 @@ class Hive {
   std::u16string names_;              // Names that needed decoding.
   std::vector<std::uint32_t> table_;  // Open addressing over keys_.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
+  std::uint32_t registry_ = kNone;  // "\Registry", made when a link needs it.
 
   // A separator in the previous section's path and the key of the element
   // before it.

@@ -36,6 +36,10 @@ def link_to(path):
     return b'#link\n"SymbolicLinkValue"=hex(6):' + hex_units(b'\\Registry\\Machine\\' + path) + b'\n'
 
 
+def link_any(target):
+    return b'#link\n"SymbolicLinkValue"=hex(6):' + hex_units(target) + b'\n'
+
+
 def chain(name, links):
     """A subkey whose open follows `links` links to a key named "end NAME"."""
     keys = b'Software\\\\Chain' + name
@@ -302,6 +306,20 @@ CASES = {
     'link_text_in_values': sec(b'V', b'"Note"="see\t#link"\n' + dn(b'#link in a value') +
                                b'"SymbolicLinkValue"=hex(6):' +
                                hex_units(b'\\Registry\\Machine\\Software\\Nowhere') + b'\n'),
+    # A link's target is found in Wine's whole tree: below "\\Registry" a
+    # section makes the target through a link there as it does in the
+    # machine hive, and a link to "\\Registry" itself reaches it.
+    'links_outside_machine':
+        sec(b'ToMa', link_any(b'\\Registry\\Ma')) +
+        sec(b'ToMa', dn(b'on Ma, made through the link')) +
+        sec(b'ToSub', link_any(b'\\REGISTRY\\ma\\\\Sub\\')) +
+        sec(b'ToSub', dn(b'on Sub below Ma')) +
+        sec(b'ToRoot', link_any(b'\\Registry')) +
+        sec(b'ToRoot', dn(b'on the registry itself')) +
+        sec(b'Doubled', link_any(b'\\Registry\\\\Ma')) +
+        sec(b'Doubled', dn(b'not read: doubled after Registry')) +
+        sec(b'Deep', link_any(b'\\Registry\\Nowhere\\x')) +
+        sec(b'Deep', dn(b'not read: the target has no parent')),
     # Unread sections whose first elements share their first bytes.
     'similar_names_unread': sec(b'a', dn(b'a')) +
                             raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\UninstalX\\\\x',
