@@ -319,7 +319,9 @@ CASES = {
         sec(b'Doubled', link_any(b'\\Registry\\\\Ma')) +
         sec(b'Doubled', dn(b'not read: doubled after Registry')) +
         sec(b'Deep', link_any(b'\\Registry\\Nowhere\\x')) +
-        sec(b'Deep', dn(b'not read: the target has no parent')),
+        sec(b'Deep', dn(b'not read: the target has no parent')) +
+        raw(b'', dn(b'not read: on HKLM, which no link reaches')) +
+        sec(b'Unmade', link_any(b'\\Registry\\Unmade')),
     # Unread sections whose first elements share their first bytes.
     'similar_names_unread': sec(b'a', dn(b'a')) +
                             raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\UninstalX\\\\x',
