@@ -213,6 +213,22 @@ TEST_F(RegistryTest, OpensPathsAsWineDoes) {
             (std::vector<std::string>{"Implicit", "Slash"}));
 }
 
+// Raw UTF-8 anywhere in a long element is decoded, not kept as bytes: an
+// invalid byte is dropped, and letters past ASCII fold as Wine folds them.
+TEST_F(RegistryTest, DecodesRawUtf8InLongKeyNames) {
+  Use(Hive({{"Bad\xff"
+             "byte in a long name",
+             ""},
+            {"CAF\xc3\x89 SOFTWARE NAME", ""}}));
+  Key key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  EXPECT_EQ(Subkeys(key.get()),
+            (std::vector<std::string>{"Badbyte in a long name",
+                                      "CAF\xc3\x89 SOFTWARE NAME"}));
+  Key cafe;
+  EXPECT_EQ(cafe.Open(key.get(), "caf\xc3\xa9 software name"), ERROR_SUCCESS);
+}
+
 TEST_F(RegistryTest, OpensKeysBelowHeadersOfAnyLength) {
   // 300 elements of 250 bytes: the rest of each path lies more than 64 KiB
   // into its header line.
