@@ -17,7 +17,8 @@ stand, byte forms and separators of hex lists, continuations with junk after
 the backslash, escapes in strings and key names, raw bytes, options inside
 and outside sections, malformed headers (and #arch after one), links (to a
 target, to the key's own parent, through a link, a link key's section
-again), keys away from the Uninstall key that reach it through links, paths
+again, to keys outside the machine hive), keys away from the Uninstall key
+that reach it through links, paths
 too long to leave unread or reaching more than 64 KiB into their header
 line, continuations that eat a section's header or a
 #link line, numbers out of range, CR LF, NUL bytes and truncation.  Every hive declares #arch=win64 before its
@@ -246,7 +247,10 @@ class Gen:
             target = self.r.choice([b'\\REGISTRY\\MACHINE\\Software\\T1',
                                     b'\\Registry\\Machine\\Software\\No\\T1',
                                     b'\\Registry\\\\Machine\\Software\\T1',
-                                    b'Software\\T1', b'\\Registry\\User\\x'])
+                                    b'Software\\T1', b'\\Registry\\User\\x',
+                                    # Outside the machine hive.
+                                    b'\\Registry\\Ma', b'\\registry\\MA\\Sub',
+                                    b'\\Registry'])
         data = target.decode('utf-8', 'replace').encode('utf-16-le')
         return b'"SymbolicLinkValue"=hex(6):' + b','.join(
             b'%02x' % b for b in data) + b'\n'
