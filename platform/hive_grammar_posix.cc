@@ -24,6 +24,16 @@ void AppendUnits(const std::u16string& units, std::string* bytes) {
   }
 }
 
+// Where the bytes from `p` stop standing for themselves in a string up to
+// `terminator`: at the terminator, an escape or raw UTF-8.
+const char* PlainStringEnd(const char* p, const char* end, char terminator) {
+  while (p < end && static_cast<unsigned char>(*p) < 0x80 && *p != '\\' &&
+         *p != terminator) {
+    ++p;
+  }
+  return p;
+}
+
 // A hex list after its colon: bytes that each start with a hex digit and
 // are read like strtoul, separated by a comma, white space or both.  A
 // backslash after the list continues it on the next line, whatever stands
@@ -154,11 +164,7 @@ const char* ParseString(const char* p, const char* end, char terminator,
                         std::u16string* out, bool* separator) {
   while (p < end) {
     // Plain ASCII needs no decoding: copy the run at once.
-    const char* run = p;
-    while (run < end && static_cast<unsigned char>(*run) < 0x80 &&
-           *run != '\\' && *run != terminator) {
-      ++run;
-    }
+    const char* run = PlainStringEnd(p, end, terminator);
     if (run != p) {
       const std::size_t used = out->size();
       out->resize(used + static_cast<std::size_t>(run - p));
@@ -336,11 +342,7 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
   if (string_type != REG_NONE) {
     if (value == nullptr) return;  // A string never goes past its line.
     // Most strings are plain ASCII up to their quote, a unit a byte.
-    const char* run = p;
-    while (run < end && static_cast<unsigned char>(*run) < 0x80 &&
-           *run != '\\' && *run != '"') {
-      ++run;
-    }
+    const char* const run = PlainStringEnd(p, end, '"');
     if (run < end && *run == '"') {
       const auto size = static_cast<std::size_t>(run - p);
       parsed.data.assign(2 * size + 2, '\0');

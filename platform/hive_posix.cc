@@ -287,8 +287,8 @@ void Hive::Attach(std::uint32_t key, std::uint32_t section) {
 
 bool Hive::Wait(std::uint32_t key, const char* p, const char* close,
                 std::uint32_t section) {
+  if (keys_[key].expanded) return false;
   const char* const header = text_.data() + sections_[section].header;
-  if (keys_[key].expanded || !MayWait(p, close, header)) return false;
   sections_[section].rest = static_cast<std::uint16_t>(p - header);
   sections_[section].rest_size = static_cast<std::uint16_t>(close - p);
   Append(&keys_[key].first_pending, &keys_[key].last_pending, section, section);
@@ -317,7 +317,9 @@ void Hive::StartSection(const char* name, const char* end,
   previous_path_ =
       std::string_view(name, static_cast<std::size_t>(close - name));
   // Until something looks into HKEY_LOCAL_MACHINE, every path waits there.
-  if (kept == 0 && Wait(kRoot, p, close, section)) {
+  if (kept == 0 &&
+      MayWait(p, close, text_.data() + sections_[section].header) &&
+      Wait(kRoot, p, close, section)) {
     current_ = kDeferred;
     deferred_at_ = kRoot;
     return;

@@ -125,8 +125,8 @@ class Hive {
   std::uint32_t Descend(std::uint32_t pending, bool follow, const char* name,
                         const char* p, const char* close, std::uint32_t section,
                         std::uint32_t* pending_at);
-  // Leaves the rest of the section's path from `p` waiting below `key`, when
-  // the key is not read into yet and the rest may wait.
+  // Leaves the rest of the section's path from `p`, which may wait, waiting
+  // below `key` when the key is not read into yet.
   bool Wait(std::uint32_t key, const char* p, const char* close,
             std::uint32_t section);
   // Makes the key's subkeys from its pending sections, in file order.
