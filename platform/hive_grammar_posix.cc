@@ -24,6 +24,29 @@ void AppendUnits(const std::u16string& units, std::string* bytes) {
   }
 }
 
+// Whether `hit`, at or after `p`, stands after an even number of
+// backslashes from `p` on, so that no escape takes it.
+bool Unescaped(const char* p, const char* hit) {
+  std::size_t backslashes = 0;
+  while (hit - backslashes > p &&
+         hit[-1 - static_cast<std::ptrdiff_t>(backslashes)] == '\\') {
+    ++backslashes;
+  }
+  return backslashes % 2 == 0;
+}
+
+// The first `terminator` from `from` on that no escape taken from `p` on
+// takes.
+const char* FindUnescaped(const char* p, const char* from, const char* end,
+                          char terminator) {
+  for (;;) {
+    const auto* hit = static_cast<const char*>(
+        std::memchr(from, terminator, static_cast<std::size_t>(end - from)));
+    if (hit == nullptr || Unescaped(p, hit)) return hit;
+    from = hit + 1;
+  }
+}
+
 // Where the bytes from `p` stop standing for themselves in a string up to
 // `terminator`: at the terminator, an escape or raw UTF-8.
 const char* PlainStringEnd(const char* p, const char* end, char terminator) {
@@ -258,18 +281,7 @@ const char* ParseString(const char* p, const char* end, char terminator,
 // that follows its backslash, no escape goes on with a backslash or a
 // terminator, so the run's parity decides.
 const char* FindUnescaped(const char* p, const char* end, char terminator) {
-  for (const char* from = p;;) {
-    const auto* hit = static_cast<const char*>(
-        std::memchr(from, terminator, static_cast<std::size_t>(end - from)));
-    if (hit == nullptr) return nullptr;
-    std::size_t backslashes = 0;
-    while (hit - backslashes > p &&
-           hit[-1 - static_cast<std::ptrdiff_t>(backslashes)] == '\\') {
-      ++backslashes;
-    }
-    if (backslashes % 2 == 0) return hit;
-    from = hit + 1;
-  }
+  return FindUnescaped(p, p, end, terminator);
 }
 
 namespace {
@@ -420,37 +432,19 @@ void StepOverValue(const char* p, const char* end, Lines* more) {
 
 namespace {
 
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) inline __m256i OpenOrHashAt(const char* p) {
-  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  return _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('[')),
-                         _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('#')));
+// Whether the '[' or '#' at `q` opens a line of note in a body whose lines
+// start at `from` and after each LF; *line is then where its line starts.
+bool IsOpenOrLink(const char* from, const char* q, const char* end,
+                  const char** line) {
+  const char* const start = LineOf(from, q);
+  if (start == nullptr || (*q == '#' && !StartsWith(q, end, "#link"))) {
+    return false;
+  }
+  *line = start;
+  return true;
 }
 
-// Two blocks of 32 bytes a step, tested together.
-__attribute__((target("avx2"))) const char* FindOpenOrHashAvx2(
-    const char* p, const char* end) {
-  for (; end - p >= 64; p += 64) {
-    const __m256i low = OpenOrHashAt(p);
-    const __m256i high = OpenOrHashAt(p + 32);
-    const __m256i any = _mm256_or_si256(low, high);
-    if (_mm256_testz_si256(any, any)) continue;
-    const auto first = static_cast<std::uint32_t>(_mm256_movemask_epi8(low));
-    if (first != 0) return p + __builtin_ctz(first);
-    return p + 32 +
-           __builtin_ctz(
-               static_cast<std::uint32_t>(_mm256_movemask_epi8(high)));
-  }
-  for (; p < end; ++p) {
-    if (*p == '[' || *p == '#') return p;
-  }
-  return end;
-}
-#endif
-
-}  // namespace
-
-const char* FindOpenOrHashPortable(const char* p, const char* end) {
+const char* FindOpenOrHash(const char* p, const char* end) {
   const auto* open = static_cast<const char*>(
       std::memchr(p, '[', static_cast<std::size_t>(end - p)));
   const char* const stop = open != nullptr ? open : end;
@@ -459,25 +453,139 @@ const char* FindOpenOrHashPortable(const char* p, const char* end) {
   return hash != nullptr ? hash : stop;
 }
 
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) inline __m256i OpenOrHashAt(const char* p) {
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('[')),
+                         _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('#')));
+}
+
+__attribute__((target("avx2"))) inline HeaderLine ScanHeaderAvx2(
+    const char* p, const char* end) {
+  const __m256i close_byte = _mm256_set1_epi8(']');
+  const __m256i lf_byte = _mm256_set1_epi8('\n');
+  const char* close = nullptr;
+  const char* q = p;
+  for (; end - q >= 32; q += 32) {
+    const __m256i bytes =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    auto closes = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, close_byte)));
+    const auto lfs = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, lf_byte)));
+    // Only the ']' before the line's end count.
+    if (lfs != 0) closes &= (lfs & (0 - lfs)) - 1;
+    for (; close == nullptr && closes != 0; closes &= closes - 1) {
+      const char* const hit = q + __builtin_ctz(closes);
+      if (Unescaped(p, hit)) close = hit;
+    }
+    if (lfs != 0) return HeaderLine{close, q + __builtin_ctz(lfs) + 1};
+  }
+  // The last bytes of the file, fewer than a block.
+  const auto* lf = static_cast<const char*>(
+      std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+  if (close == nullptr) {
+    close = FindUnescaped(p, q, lf != nullptr ? lf : end, ']');
+  }
+  return HeaderLine{close, lf != nullptr ? lf + 1 : end};
+}
+
+__attribute__((target("avx2"))) HeaderLine ScanHeaderAvx2Call(const char* p,
+                                                              const char* end) {
+  return ScanHeaderAvx2(p, end);
+}
+
+// Two blocks of 32 bytes a step, tested together; their hits are taken
+// in order without a new scan.
+__attribute__((target("avx2"))) const char* FindOpenOrLinkAvx2(
+    const char* from, const char* p, const char* end, const char** line,
+    HeaderLine* header) {
+  for (; end - p >= 64; p += 64) {
+    const __m256i low = OpenOrHashAt(p);
+    const __m256i high = OpenOrHashAt(p + 32);
+    const __m256i any = _mm256_or_si256(low, high);
+    if (_mm256_testz_si256(any, any)) continue;
+    std::uint64_t hits =
+        static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+        std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))}
+            << 32;
+    for (; hits != 0; hits &= hits - 1) {
+      const char* const q = p + __builtin_ctzll(hits);
+      if (!IsOpenOrLink(from, q, end, line)) continue;
+      if (*q == '[') *header = ScanHeaderAvx2(q + 1, end);
+      return q;
+    }
+  }
+  for (; p < end; ++p) {
+    if ((*p == '[' || *p == '#') && IsOpenOrLink(from, p, end, line)) {
+      if (*p == '[') *header = ScanHeaderAvx2(p + 1, end);
+      return p;
+    }
+  }
+  return end;
+}
+#endif
+
+}  // namespace
+
+const char* FindOpenOrLinkPortable(const char* from, const char* p,
+                                   const char* end, const char** line,
+                                   HeaderLine* header) {
+  for (;; ++p) {
+    p = FindOpenOrHash(p, end);
+    if (p == end) return end;
+    if (!IsOpenOrLink(from, p, end, line)) continue;
+    if (*p == '[') *header = ScanHeaderPortable(p + 1, end);
+    return p;
+  }
+}
+
+HeaderLine ScanHeaderPortable(const char* p, const char* end) {
+  const auto* lf = static_cast<const char*>(
+      std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  return HeaderLine{FindUnescaped(p, lf != nullptr ? lf : end, ']'),
+                    lf != nullptr ? lf + 1 : end};
+}
+
 namespace {
 
-// The scan this machine runs best, chosen on the first call.
-const char* ChooseFindOpenOrHash(const char* p, const char* end);
-const char* (*find_open_or_hash)(const char*,
-                                 const char*) = ChooseFindOpenOrHash;
+// The scans this machine runs best, chosen on the first call.
+void ChooseScans();
+const char* ChooseFindOpenOrLink(const char* from, const char* p,
+                                 const char* end, const char** line,
+                                 HeaderLine* header) {
+  ChooseScans();
+  return FindOpenOrLink(from, p, end, line, header);
+}
+HeaderLine ChooseScanHeader(const char* p, const char* end) {
+  ChooseScans();
+  return ScanHeader(p, end);
+}
+const char* (*find_open_or_link)(const char*, const char*, const char*,
+                                 const char**,
+                                 HeaderLine*) = ChooseFindOpenOrLink;
+HeaderLine (*scan_header)(const char*, const char*) = ChooseScanHeader;
 
-const char* ChooseFindOpenOrHash(const char* p, const char* end) {
-  find_open_or_hash = FindOpenOrHashPortable;
+void ChooseScans() {
+  find_open_or_link = FindOpenOrLinkPortable;
+  scan_header = ScanHeaderPortable;
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx2")) find_open_or_hash = FindOpenOrHashAvx2;
+  if (__builtin_cpu_supports("avx2")) {
+    find_open_or_link = FindOpenOrLinkAvx2;
+    scan_header = ScanHeaderAvx2Call;
+  }
 #endif
-  return find_open_or_hash(p, end);
 }
 
 }  // namespace
 
-const char* FindOpenOrHash(const char* p, const char* end) {
-  return find_open_or_hash(p, end);
+const char* FindOpenOrLink(const char* from, const char* p, const char* end,
+                           const char** line, HeaderLine* header) {
+  return find_open_or_link(from, p, end, line, header);
+}
+
+HeaderLine ScanHeader(const char* p, const char* end) {
+  return scan_header(p, end);
 }
 
 namespace {

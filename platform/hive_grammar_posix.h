@@ -122,11 +122,38 @@ inline bool IsHexDigit(char c) { return HexDigit(c) >= 0; }
 // or nullptr when there are none.
 const char* ParseNumber(const char* p, const char* end, std::uint64_t* value);
 
-// The first '[' or '#' from `p` on, or `end`: what a reader passing over a
-// section's body looks for, found in one scan of its bytes.
-const char* FindOpenOrHash(const char* p, const char* end);
+// The start of the line holding `p`, when only white space stands before
+// `p` on it, or nullptr.  `from` starts a line.
+inline const char* LineOf(const char* from, const char* p) {
+  for (; p > from && p[-1] != '\n'; --p) {
+    if (!IsSpace(p[-1])) return nullptr;
+  }
+  return p;
+}
+
+// A section's header line from `p`, after its '[': the first ']' before the
+// line's LF that no escape takes (nullptr when none), and where the next
+// line starts (`end` when none comes).  For a text without NUL bytes.
+struct HeaderLine {
+  const char* close;
+  const char* next;
+};
+HeaderLine ScanHeader(const char* p, const char* end);
 // The same as a machine without AVX2 finds it.
-const char* FindOpenOrHashPortable(const char* p, const char* end);
+HeaderLine ScanHeaderPortable(const char* p, const char* end);
+
+// What a reader passing over a section's body looks for, found in one scan
+// of its bytes: the first '[' or "#link" from `p` on that only white space
+// stands before on its line, lines starting at `from` and after each LF.
+// Returns that byte, with *line where its line starts, or `end`.  For a '['
+// *header is then its line as ScanHeader reads it.  For a text without NUL
+// bytes.
+const char* FindOpenOrLink(const char* from, const char* p, const char* end,
+                           const char** line, HeaderLine* header);
+// The same as a machine without AVX2 finds it.
+const char* FindOpenOrLinkPortable(const char* from, const char* p,
+                                   const char* end, const char** line,
+                                   HeaderLine* header);
 
 // Decodes one raw UTF-8 sequence starting at a byte >= 0x80 as Wine's reader
 // does: a bad lead byte, or a lead whose sequence breaks off, is dropped on

@@ -30,31 +30,25 @@ std::size_t SharedPrefix(std::string_view a, std::string_view b) {
   return i;
 }
 
+inline std::uint64_t Word(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
 // Whether the `size` >= 3 bytes at `a` and `b` are the same, for the short
 // elements of a path, without a call.
 bool SameBytes(const char* a, const char* b, std::size_t size) {
-  const auto same = [&](std::size_t at, auto word) {
-    std::memcpy(&word, a + at, sizeof word);
-    auto other = word;
-    std::memcpy(&other, b + at, sizeof other);
-    return word == other;
-  };
-  if (size >= 8) {
-    if (size > 16) return std::memcmp(a, b, size) == 0;
-    return same(0, std::uint64_t{}) && same(size - 8, std::uint64_t{});
+  if (size > 8) return std::memcmp(a, b, size) == 0;
+  if (size >= 4) {
+    std::uint32_t x, y, u, v;
+    std::memcpy(&x, a, 4);
+    std::memcpy(&y, b, 4);
+    std::memcpy(&u, a + size - 4, 4);
+    std::memcpy(&v, b + size - 4, 4);
+    return x == y && u == v;
   }
-  if (size >= 4)
-    return same(0, std::uint32_t{}) && same(size - 4, std::uint32_t{});
   return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-}
-
-// The start of the line holding `p`, when only white space stands before
-// `p` on it.  `from` starts a line.
-const char* LineOf(const char* from, const char* p) {
-  for (; p > from && p[-1] != '\n'; --p) {
-    if (!IsSpace(p[-1])) return nullptr;
-  }
-  return p;
 }
 
 // Whether a hex list may take `line` of a section's body starting at
@@ -190,20 +184,13 @@ bool Hive::Load(HiveBytes text) {
     const char* p = SkipSpace(line.begin, line.end);
     if (p == line.end) continue;
     switch (*p) {
-      case '[': {
-        const auto section = static_cast<std::uint32_t>(sections_.size());
-        sections_.push_back(Section{
-            static_cast<std::uint32_t>(line_start - begin), kNone, 0, 0});
-        StartSection(p + 1, line.end, section);
-        if (current_ == kNone) break;
-        current_section_ = section;
-        if (!may_hold_nul_) {
-          if (const char* next = SkipBody(lines.position())) {
-            lines = Lines(next, end, false);
-          }
+      case '[':
+        if (may_hold_nul_) {
+          OpenSection(line_start, p, FindUnescaped(p + 1, line.end, ']'));
+        } else {
+          lines = Lines(ReadSections(line_start, p), end, false);
         }
         break;
-      }
       case '"':
       case '@':
         // Only a hex list that ends in a backslash reaches past its line.
@@ -232,16 +219,29 @@ bool Hive::Load(HiveBytes text) {
   return true;
 }
 
-const char* Hive::SkipBody(const char* from) {
+inline void Hive::OpenSection(const char* line, const char* open,
+                              const char* close) {
+  const auto section = static_cast<std::uint32_t>(sections_.size());
+  sections_.push_back(
+      Section{static_cast<std::uint32_t>(line - text_.data()), kNone, 0});
+  StartSection(open + 1, close, section);
+  if (current_ != kNone) current_section_ = section;
+}
+
+const char* Hive::ReadSections(const char* line, const char* open) {
   const char* const end = text_.data() + text_.size();
-  for (const char* p = from;; ++p) {
-    p = FindOpenOrHash(p, end);
-    if (p == end) return end;
-    const char* const line = LineOf(from, p);
-    if (line == nullptr) continue;
-    if (*p == '[') return MayBeTaken(from, line) ? nullptr : line;
-    if (StartsWith(p, end, "#link")) {
-      if (MayBeTaken(from, line)) return nullptr;
+  HeaderLine header = ScanHeader(open + 1, end);
+  for (;;) {
+    OpenSection(line, open, header.close);
+    if (current_ == kNone) return header.next;
+    // Passes over the body, taking its "#link" lines, to the next header.
+    const char* const from = header.next;
+    for (open = from;; ++open) {
+      open = FindOpenOrLink(from, open, end, &line, &header);
+      if (open == end) return end;
+      // A line there may belong to a hex list from the line before it.
+      if (MayBeTaken(from, line)) return from;
+      if (*open == '[') break;
       MakeLink();
     }
   }
@@ -268,55 +268,82 @@ void Hive::Body(std::uint32_t section, const char** begin,
              : text_end;
 }
 
-void Hive::Append(std::uint32_t* first, std::uint32_t* last,
-                  std::uint32_t run_first, std::uint32_t run_last) {
-  sections_[run_last].next = kNone;
-  if (*first == kNone) {
-    *first = run_first;
-  } else {
-    sections_[*last].next = run_first;
-  }
-  *last = run_last;
-}
-
 void Hive::Attach(std::uint32_t key, std::uint32_t section) {
   // Bodies come in file order: a key is made only once every section
   // pending above it has been read into it.
-  Append(&keys_[key].first_body, &keys_[key].last_body, section, section);
+  sections_[section].next = kNone;
+  if (keys_[key].first_body == kNone) {
+    keys_[key].first_body = section;
+  } else {
+    sections_[keys_[key].last_body].next = section;
+  }
+  keys_[key].last_body = section;
+}
+
+void Hive::Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
+                 std::uint16_t rest) {
+  const std::uint32_t tail = keys_[key].last_pending;
+  if (tail != kNone && runs_[tail].last + 1 == first &&
+      runs_[tail].rest == rest) {
+    runs_[tail].last = last;
+  } else {
+    AddRun(key, first, last, rest);
+  }
+}
+
+void Hive::AddRun(std::uint32_t key, std::uint32_t first, std::uint32_t last,
+                  std::uint16_t rest) {
+  const std::uint32_t tail = keys_[key].last_pending;
+  const auto run = static_cast<std::uint32_t>(runs_.size());
+  runs_.push_back(Run{first, last, kNone, rest});
+  if (tail == kNone) {
+    keys_[key].first_pending = run;
+  } else {
+    runs_[tail].next = run;
+  }
+  keys_[key].last_pending = run;
 }
 
 bool Hive::Wait(std::uint32_t key, const char* p, const char* close,
                 std::uint32_t section) {
   if (keys_[key].expanded) return false;
   const char* const header = text_.data() + sections_[section].header;
-  sections_[section].rest = static_cast<std::uint16_t>(p - header);
-  sections_[section].rest_size = static_cast<std::uint16_t>(close - p);
-  Append(&keys_[key].first_pending, &keys_[key].last_pending, section, section);
+  sections_[section].close = static_cast<std::uint16_t>(close - header);
+  Queue(key, section, section, static_cast<std::uint16_t>(p - header));
   return true;
 }
 
-void Hive::StartSection(const char* name, const char* end,
+void Hive::StartSection(const char* name, const char* close,
                         std::uint32_t section) {
   current_ = kNone;
+  if (close == nullptr) return;  // Malformed: Wine creates nothing.
+  const std::string_view path(name, static_cast<std::size_t>(close - name));
+  // Until something looks into HKEY_LOCAL_MACHINE, no path was walked and
+  // every path waits there.
+  if (boundaries_.empty()) {
+    previous_path_ = path;
+    if (MayWait(name, close, text_.data() + sections_[section].header) &&
+        Wait(kRoot, name, close, section)) {
+      current_ = kDeferred;
+      deferred_at_ = kRoot;
+      return;
+    }
+  }
+  ResumeSection(path, section);
+}
+
+void Hive::ResumeSection(std::string_view path, std::uint32_t section) {
   // Sections come depth first, so a path mostly repeats the one before it.
   // The parse up to a separator depends only on the bytes before it: resume
   // after the last separator inside the shared prefix.
   std::size_t kept = boundaries_.size();
-  const std::size_t shared =
-      kept == 0 ? 0
-                : SharedPrefix(std::string_view(
-                                   name, static_cast<std::size_t>(end - name)),
-                               previous_path_);
+  const std::size_t shared = kept == 0 ? 0 : SharedPrefix(path, previous_path_);
   while (kept > 0 && boundaries_[kept - 1].offset > shared) --kept;
-  const char* p = name + (kept > 0 ? boundaries_[kept - 1].offset : 0);
-
-  // The resumed part starts after a separator, outside any escape.
-  const char* close = FindUnescaped(p, end, ']');
-  if (close == nullptr) return;  // Malformed: Wine creates nothing.
+  const char* const name = path.data();
+  const char* const close = name + path.size();
+  const char* const p = name + (kept > 0 ? boundaries_[kept - 1].offset : 0);
   boundaries_.resize(kept);
-  previous_path_ =
-      std::string_view(name, static_cast<std::size_t>(close - name));
-  // Until something looks into HKEY_LOCAL_MACHINE, every path waits there.
+  previous_path_ = path;
   if (kept == 0 &&
       MayWait(p, close, text_.data() + sections_[section].header) &&
       Wait(kRoot, p, close, section)) {
@@ -396,90 +423,97 @@ std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
 void Hive::Expand(std::uint32_t key) {
   if (keys_[key].expanded) return;
   keys_[key].expanded = true;
-  const std::uint32_t last = keys_[key].last_pending;
-  std::uint32_t next = keys_[key].first_pending;
+  const std::uint32_t last_run = keys_[key].last_pending;
+  std::uint32_t run = keys_[key].first_pending;
   keys_[key].first_pending = kNone;
   keys_[key].last_pending = kNone;
-  // The previous section's first element, with its separator, when plain:
-  // a section that starts with the same bytes goes on in the same child.
-  // Such sections come in runs, linked as they stand, and are queued there
-  // a run at a time.
-  const char* element = nullptr;
-  std::size_t element_size = 0;
-  std::uint32_t element_child = kNone;
-  std::uint32_t run_first = kNone;
-  std::uint32_t run_last = kNone;
-  const auto queue_run = [&] {
-    if (run_first == kNone) return;
-    Append(&keys_[element_child].first_pending,
-           &keys_[element_child].last_pending, run_first, run_last);
-    run_first = kNone;
-  };
   const char* const text = text_.data();
   // Sections are only moved here, never added.
-  Section* const sections = sections_.data();
+  const Section* const sections = sections_.data();
   // The section being loaded, if it waits: where it goes is followed.  It
-  // is in this list at most once.
+  // is in these runs at most once.
   const std::uint32_t watched =
       current_ == kDeferred ? current_section_ : kNone;
-  while (next != kNone) {
-    const std::uint32_t index = next;
-    Section& pending = sections[index];
-    next = pending.next;
-    const char* const p = text + pending.header + pending.rest;
-    const char* const close = p + pending.rest_size;
-    // The rest was short enough to wait, and stays so.
-    if (element_size != 0 &&
-        close - p > static_cast<std::ptrdiff_t>(element_size) &&
-        SameBytes(p, element, element_size) && p[element_size] != '\\' &&
-        static_cast<unsigned char>(p[element_size]) < 0x80) {
-      pending.rest = static_cast<std::uint16_t>(pending.rest + element_size);
-      pending.rest_size =
-          static_cast<std::uint16_t>(pending.rest_size - element_size);
-      if (run_first == kNone) run_first = index;
-      run_last = index;
-      if (index == watched) deferred_at_ = element_child;
-      continue;
-    }
-    queue_run();
-    bool read = false;
-    try {
-      // Nothing below the key was a link when these sections came, nor is
-      // one now: the rest of each path is read as it stands.
-      std::uint32_t at = kNone;
-      const std::uint32_t result =
-          Descend(key, false, nullptr, p, close, index, &at);
-      if (index == watched) {
-        if (result == kDeferred) {
-          deferred_at_ = at;
-        } else {
-          current_ = result;
+  std::uint32_t index = kNone;  // The next section of `run` to read.
+  try {
+    for (; run != kNone; run = runs_[run].next) {
+      const Run waiting = runs_[run];
+      for (index = waiting.first; index <= waiting.last;) {
+        const char* const header = text + sections[index].header;
+        const char* const p = header + waiting.rest;
+        const char* const close = header + sections[index].close;
+        // Nothing below the key was a link when these sections came, nor is
+        // one now: the rest of each path is read as it stands.
+        std::uint32_t at = kNone;
+        const std::uint32_t result =
+            Descend(key, false, nullptr, p, close, index, &at);
+        if (index == watched) {
+          if (result == kDeferred) {
+            deferred_at_ = at;
+          } else {
+            current_ = result;
+          }
         }
-      }
-      read = true;
-      const char* run = PlainRunEnd(p, close);
-      element_size = 0;
-      if (run != p && close - run > 2 && run[0] == '\\' && run[1] == '\\') {
-        element_child =
-            Child(key, std::string_view(p, static_cast<std::size_t>(run - p)));
+        ++index;
+        // The sections after it whose paths start with the same plain
+        // element, with its separator, go on in the same child.  They come
+        // in runs and wait there as they stand, told by their bytes alone.
+        const char* const plain = PlainRunEnd(p, close);
+        if (plain == p || close - plain <= 2 || plain[0] != '\\' ||
+            plain[1] != '\\') {
+          continue;
+        }
+        const std::uint32_t child = Child(
+            key, std::string_view(p, static_cast<std::size_t>(plain - p)));
         // Sections wait only below a key not read into.
-        if (!keys_[element_child].expanded) {
-          element = p;
-          element_size = static_cast<std::size_t>(run + 2 - p);
+        if (keys_[child].expanded) continue;
+        const auto size = static_cast<std::size_t>(plain + 2 - p);
+        const std::size_t rest = waiting.rest + size;
+        const auto run_end = [&](auto same) {
+          std::uint32_t end = index;
+          // The rest was short enough to wait, and stays so.
+          for (; end <= waiting.last; ++end) {
+            const char* const other = text + sections[end].header;
+            if (sections[end].close <= rest || !same(other + waiting.rest) ||
+                other[rest] == '\\' ||
+                static_cast<unsigned char>(other[rest]) >= 0x80) {
+              break;
+            }
+          }
+          return end;
+        };
+        // Most elements take 8 to 16 bytes: two words, read from the
+        // element once.
+        std::uint32_t end;
+        if (size >= 8 && size <= 16) {
+          const std::uint64_t first = Word(p);
+          const std::uint64_t last = Word(p + size - 8);
+          end = run_end([&](const char* other) {
+            return Word(other) == first && Word(other + size - 8) == last;
+          });
+        } else {
+          end = run_end(
+              [&](const char* other) { return SameBytes(other, p, size); });
         }
+        if (end == index) continue;
+        Queue(child, index, end - 1, static_cast<std::uint16_t>(rest));
+        if (watched >= index && watched < end) deferred_at_ = child;
+        index = end;
       }
-    } catch (...) {
-      // Out of memory: the sections not read yet stay pending, and the
-      // keys already made are found again by the next try.
-      const std::uint32_t first = read ? next : index;
-      keys_[key].expanded = false;
-      keys_[key].first_pending = first;
-      keys_[key].last_pending = first == kNone ? kNone : last;
-      last_parent_ = kNone;
-      throw;
     }
+  } catch (...) {
+    // Out of memory: the sections not read yet stay pending, and the keys
+    // already made are found again by the next try.
+    keys_[key].expanded = false;
+    if (index > runs_[run].last) run = runs_[run].next;
+    if (run != kNone) {
+      runs_[run].first = index;
+      keys_[key].first_pending = run;
+      keys_[key].last_pending = last_run;
+    }
+    last_parent_ = kNone;
+    throw;
   }
-  queue_run();
 }
 
 template <typename T>

@@ -77,7 +77,7 @@ class Hive {
     std::uint32_t next_sibling;
     std::uint32_t first_body;  // The key's sections, in file order.
     std::uint32_t last_body;
-    std::uint32_t first_pending;  // Sections below, not yet read into.
+    std::uint32_t first_pending;  // Runs of sections below, not yet read into.
     std::uint32_t last_pending;
     std::uint16_t name_size : 9;  // At most 256 units.
     std::uint16_t link : 1;
@@ -100,21 +100,38 @@ class Hive {
   // A header line of the file and its body: the lines after it, up to
   // the next header line or the file's end.  Numbered in file order, the
   // headers that open no section included.  While its path waits below a
-  // key not expanded, `rest` (from the header's start) and `rest_size` hold
-  // the rest of the path, after a separator up to the ']', and `next` the
-  // next section waiting in that key; once read into its key, `next` is the
-  // key's next section.
+  // key not expanded, `close` is where its ']' stands from the header's
+  // start; once read into its key, `next` is the key's next section.
   struct Section {
     std::uint32_t header;
     std::uint32_t next;
+    std::uint16_t close;
+  };
+  // Sections first..last, one after another in the file, waiting below one
+  // key with the rest of their paths `rest` bytes after their headers'
+  // starts (after a separator, up to the ']').  `next` is the key's next
+  // run.
+  struct Run {
+    std::uint32_t first;
+    std::uint32_t last;
+    std::uint32_t next;
     std::uint16_t rest;
-    std::uint16_t rest_size;
   };
   void Body(std::uint32_t section, const char** begin, const char** end) const;
 
   static constexpr std::uint32_t kDeferred = UINT32_MAX - 1;
 
-  void StartSection(const char* name, const char* end, std::uint32_t section);
+  // Opens the section whose header line starts at `line`, its '[' at `open`
+  // and its ']' at `close` (nullptr for a header without one).
+  void OpenSection(const char* line, const char* open, const char* close);
+  // Reads the section at `line` as OpenSection does, and the sections after
+  // it that passing over bodies reaches.  Returns where reading goes on line
+  // by line.  Only for a text without NUL bytes.
+  const char* ReadSections(const char* line, const char* open);
+  void StartSection(const char* name, const char* close, std::uint32_t section);
+  // The walk of a path that may resume where the previous path's went.
+  [[gnu::noinline]] void ResumeSection(std::string_view path,
+                                       std::uint32_t section);
   // Goes on along a section's path from `p`: `pending` is the key of the
   // latest element, or kNone for none; `follow` whether its link, if it is
   // one, leads to the key the next element goes in.  Returns the section's
@@ -131,17 +148,14 @@ class Hive {
             std::uint32_t section);
   // Makes the key's subkeys from its pending sections, in file order.
   void Expand(std::uint32_t key);
-  // Passes over a section's body from `from`, the line after its header,
-  // taking its "#link" lines.  Returns where the next header's line starts
-  // (the file's end when none comes), or nullptr when a line there may
-  // belong to a hex list from the line before it: the body is then read
-  // line by line.  Only for a text without NUL bytes.
-  const char* SkipBody(const char* from);
   void MakeLink();
-  // Links sections run_first..run_last, already linked in order, in after
-  // *last of the list from *first.
-  void Append(std::uint32_t* first, std::uint32_t* last,
-              std::uint32_t run_first, std::uint32_t run_last);
+  // Queues sections first..last, whose rests start `rest` bytes after their
+  // headers, below `key`, as part of its last run when they follow it.
+  void Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
+             std::uint16_t rest);
+  // Queues them as a run of their own.
+  [[gnu::noinline]] void AddRun(std::uint32_t key, std::uint32_t first,
+                                std::uint32_t last, std::uint16_t rest);
   void Attach(std::uint32_t key, std::uint32_t section);
   // `Text` is a std::u16string_view, or a std::string_view of ASCII.
   template <typename Text>
@@ -203,6 +217,7 @@ class Hive {
     bool taken = false;
   };
   std::vector<Section, SpareFirst<Section>> sections_;
+  std::vector<Run> runs_;
   std::u16string names_;              // Names that needed decoding.
   std::vector<std::uint32_t> table_;  // Open addressing over keys_.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;

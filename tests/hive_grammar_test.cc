@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -291,34 +292,122 @@ TEST(HiveGrammarTest, AnsiConversion) {
 
 // Both scans find the first '[' or '#' as a byte-by-byte search does, at
 // every position within and across their blocks and in the tail.
-TEST(HiveGrammarTest, FindsTheFirstOpenOrHash) {
-  std::string text(300, 'x');
-  const auto expect = [&](std::size_t from, std::size_t size) {
+// A '[' or "#link" that only white space stands before on its line, found
+// byte by byte.
+const char* OpenOrLinkByBytes(const char* from, const char* p, const char* end,
+                              const char** line) {
+  for (; p < end; ++p) {
+    if (*p != '[' && !registry::StartsWith(p, end, "#link")) continue;
+    const char* start = p;
+    while (start > from && start[-1] != '\n' && registry::IsSpace(start[-1])) {
+      --start;
+    }
+    if (start == from || start[-1] == '\n') {
+      *line = start;
+      return p;
+    }
+  }
+  return end;
+}
+
+TEST(HiveGrammarTest, FindsTheFirstOpenOrLinkOnALine) {
+  std::string text;
+  const auto expect = [&](std::size_t from, std::size_t at, std::size_t size) {
     const char* const begin = text.data() + from;
-    const char* const end = begin + size;
-    const char* const first =
-        std::find_if(begin, end, [](char c) { return c == '[' || c == '#'; });
-    EXPECT_EQ(registry::FindOpenOrHash(begin, end), first)
-        << from << " " << size;
-    EXPECT_EQ(registry::FindOpenOrHashPortable(begin, end), first)
-        << from << " " << size;
+    const char* const p = text.data() + at;
+    const char* const end = p + size;
+    const char* line = nullptr;
+    const char* const first = OpenOrLinkByBytes(begin, p, end, &line);
+    for (const auto find :
+         {registry::FindOpenOrLink, registry::FindOpenOrLinkPortable}) {
+      const char* found_line = nullptr;
+      registry::HeaderLine header{nullptr, nullptr};
+      EXPECT_EQ(find(begin, p, end, &found_line, &header), first)
+          << from << " " << at << " " << size;
+      if (first != end) {
+        EXPECT_EQ(found_line, line) << from << " " << at;
+      }
+      // A header's line is read with it.
+      if (first != end && *first == '[') {
+        const registry::HeaderLine want =
+            registry::ScanHeaderPortable(first + 1, end);
+        EXPECT_EQ(header.close, want.close) << from << " " << at;
+        EXPECT_EQ(header.next, want.next) << from << " " << at;
+      }
+    }
   };
-  for (std::size_t at = 0; at < 200; ++at) {
-    for (const char mark : {'[', '#'}) {
-      text.assign(300, 'x');
-      text[at] = mark;
-      text[at + 1 + at % 70] = mark == '[' ? '#' : '[';
-      for (const std::size_t from : {std::size_t{0}, at / 2, at, at + 1}) {
-        for (const std::size_t size :
-             {std::size_t{0}, at - std::min(at, from),
-              at + 1 - std::min(at, from), 300 - from}) {
-          expect(from, size);
+  // Marks at every place within and across blocks of 64 bytes and in the
+  // last bytes: a '#' that is no link before them, and what stands before
+  // them on their line.
+  for (std::size_t at = 1; at < 200; ++at) {
+    for (const std::string_view mark :
+         {"[", "#link", "#linkXYZ", "#lin", "#time=0"}) {
+      for (const std::string_view before : {"\n", "\n \t", "\nx", "x", ""}) {
+        text.assign(300, 'x');
+        text.replace(at, mark.size(), mark);
+        text.replace(at - std::min(at, before.size()),
+                     std::min(at, before.size()), before.substr(0, at));
+        text.replace(at + 6 + at % 70, 5, "\n[a]\n");
+        for (const std::size_t from : {std::size_t{0}, at}) {
+          for (const std::size_t size :
+               {std::size_t{0}, at + mark.size() - from, 300 - at}) {
+            expect(from, from, std::min(size, 300 - from));
+          }
         }
+        expect(0, at / 2, 300 - at / 2);
       }
     }
   }
   text.assign(300, '\x80');  // Bytes past ASCII compare as the others do.
-  text[299] = '#';
-  expect(0, 300);
-  expect(0, 299);
+  text.replace(290, 6, "\n#link");
+  expect(0, 0, 300);
+  expect(0, 0, 295);
+}
+
+// The header line's ']' and end, found byte by byte.
+registry::HeaderLine HeaderByBytes(const char* p, const char* end) {
+  const char* lf = std::find(p, end, '\n');
+  const char* close = nullptr;
+  for (const char* q = p; q < lf && close == nullptr; ++q) {
+    if (*q != ']') continue;
+    std::size_t backslashes = 0;
+    while (q - backslashes > p &&
+           q[-1 - static_cast<long>(backslashes)] == '\\') {
+      ++backslashes;
+    }
+    if (backslashes % 2 == 0) close = q;
+  }
+  return registry::HeaderLine{close, lf == end ? end : lf + 1};
+}
+
+TEST(HiveGrammarTest, ScansAHeaderLine) {
+  std::string text;
+  const auto expect = [&](std::size_t size) {
+    const char* const p = text.data();
+    const char* const end = p + size;
+    const registry::HeaderLine want = HeaderByBytes(p, end);
+    for (const auto scan :
+         {registry::ScanHeader, registry::ScanHeaderPortable}) {
+      const registry::HeaderLine got = scan(p, end);
+      EXPECT_EQ(got.close, want.close) << size << " " << text;
+      EXPECT_EQ(got.next, want.next) << size << " " << text;
+    }
+  };
+  // A ']' at every place within and across blocks of 32 bytes, escaped or
+  // not, before and after the line's end, and the file ending anywhere.
+  for (std::size_t at = 0; at < 100; ++at) {
+    for (const std::string_view mark :
+         {"]", "\\]", "\\\\]", "\\\\\\]", "\n]"}) {
+      text.assign(120, 'x');
+      text.replace(at, mark.size(), mark);
+      text[at + mark.size() + at % 40] = '\n';
+      text[at + mark.size() + at % 40 + 1] = ']';
+      for (const std::size_t size :
+           {at, at + mark.size() - 1, at + mark.size(), std::size_t{120}}) {
+        expect(size);
+      }
+    }
+  }
+  text = "a\\\\]b]\n";  // An escaped backslash ends before the ']'.
+  expect(text.size());
 }
