@@ -335,7 +335,11 @@ const char* MatchValueName(const char* p, const char* end,
 }
 
 void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
-  Value parsed;
+  // Straight into *value, whose room is kept from one value to the next.
+  Value scratch;
+  Value& parsed = value != nullptr ? *value : scratch;
+  parsed.type = REG_NONE;
+  parsed.data.clear();
   bool ok = false;
   DWORD string_type = REG_NONE;
   if (p < end && *p == '"') {
@@ -395,9 +399,10 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
                         value != nullptr ? &parsed.data : nullptr);
     }
   }
-  if (value == nullptr) return;
-  if (!ok) parsed = Value{};
-  *value = std::move(parsed);
+  if (!ok) {
+    parsed.type = REG_NONE;
+    parsed.data.clear();
+  }
 }
 
 void StepOverValue(const char* p, const char* end, Lines* more) {
@@ -600,12 +605,13 @@ char16_t UnitAt(const std::string& bytes, std::size_t i) {
 // `size` units, unit(i) the one at i, in UTF-8; a lone surrogate becomes
 // U+FFFD.
 template <typename Unit>
-std::string ToUtf8(std::size_t size, Unit unit) {
+void ToUtf8(std::size_t size, Unit unit, std::string* utf8) {
   // Names and most strings are ASCII, a byte a unit: that part at once.
-  std::string out(size, '\0');
+  std::string& out = *utf8;
+  out.assign(size, '\0');
   std::size_t i = 0;
   for (; i < size && unit(i) < 0x80; ++i) out[i] = static_cast<char>(unit(i));
-  if (i == size) return out;
+  if (i == size) return;
   out.resize(i);
   out.reserve(size + 8);
   for (; i < size; ++i) {
@@ -635,7 +641,6 @@ std::string ToUtf8(std::size_t size, Unit unit) {
       out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
   }
-  return out;
 }
 
 }  // namespace
@@ -646,13 +651,16 @@ std::u16string Value::Units() const {
   return units;
 }
 
-std::string Value::Utf8() const {
-  return ToUtf8(data.size() / 2,
-                [this](std::size_t i) { return UnitAt(data, i); });
+void Value::Utf8(std::string* out) const {
+  ToUtf8(
+      data.size() / 2, [this](std::size_t i) { return UnitAt(data, i); }, out);
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-  return ToUtf8(text.size(), [text](std::size_t i) { return text[i]; });
+  std::string out;
+  ToUtf8(
+      text.size(), [text](std::size_t i) { return text[i]; }, &out);
+  return out;
 }
 
 void Utf8ToUtf16(std::string_view text, std::u16string* out) {

@@ -24,8 +24,8 @@ struct Value {
 
   // The data as UTF-16 units; an odd last byte is dropped.
   std::u16string Units() const;
-  // Those units in UTF-8.
-  std::string Utf8() const;
+  // Those units in UTF-8, into *out.
+  void Utf8(std::string* out) const;
 };
 
 // One line of the file: LF ends it, a CR before the LF is dropped, and a NUL

@@ -738,10 +738,13 @@ Hive::NameView Hive::Name(std::uint32_t key) const {
   return NameView{nullptr, names_.data() + k.name_begin, k.name_size};
 }
 
-std::string Hive::NameUtf8(std::uint32_t key) const {
+void Hive::NameUtf8(std::uint32_t key, std::string* out) const {
   const NameView name = Name(key);
-  if (name.bytes != nullptr) return std::string(name.bytes, name.size());
-  return Utf16ToUtf8(std::u16string_view(name.units, name.size()));
+  if (name.bytes != nullptr) {
+    out->assign(name.bytes, name.size());
+  } else {
+    *out = Utf16ToUtf8(std::u16string_view(name.units, name.size()));
+  }
 }
 
 template <typename Visit>

@@ -51,8 +51,8 @@ class Hive {
   // The direct subkeys of `key` in Wine's enumeration order.
   const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
 
-  // The key's name in the ANSI code page (UTF-8).
-  std::string NameUtf8(std::uint32_t key) const;
+  // The key's name in the ANSI code page (UTF-8), into *out.
+  void NameUtf8(std::uint32_t key, std::string* out) const;
 
   // The key's "#time=" stamp as a FILETIME count, 0 when it has none.
   std::uint64_t LastWriteTime(std::uint32_t key) const;

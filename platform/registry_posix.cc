@@ -10,7 +10,8 @@
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/hive_posix.h"
 #include "platform/registry_testing.h"
@@ -24,11 +25,15 @@ struct Registry {
   HiveState state = HiveState::kUnread;
   registry::Hive hive;
   // Open handles and the keys they stand for.  Handle values are never
-  // reused, so a stale handle cannot reach another key.
-  std::unordered_map<std::uintptr_t, std::uint32_t> handles;
+  // reused, so a stale handle cannot reach another key.  A caller keeps a
+  // few keys open at a time: a list, which keeps its room, is searched.
+  std::vector<std::pair<std::uintptr_t, std::uint32_t>> handles;
   std::uintptr_t last_handle = 0;
-  // The UTF-16 form of the latest name a call was given, kept for its room.
+  // The UTF-16 form of the latest name a call was given, and the latest
+  // value and text a call answered with, kept for their room.
   std::u16string units;
+  registry::Value value;
+  std::string text;
   // An injected enumeration failure, for tests.
   DWORD failing_index = UINT32_MAX;
   LONG failing_status = ERROR_SUCCESS;
@@ -124,11 +129,13 @@ LONG KeyOf(HKEY handle, std::uint32_t* key) {
     *key = registry::Hive::kRoot;
     return ERROR_SUCCESS;
   }
-  const auto it =
-      registry.handles.find(reinterpret_cast<std::uintptr_t>(handle));
-  if (it == registry.handles.end()) return ERROR_INVALID_HANDLE;
-  *key = it->second;
-  return ERROR_SUCCESS;
+  for (const auto& [value, open] : registry.handles) {
+    if (value == reinterpret_cast<std::uintptr_t>(handle)) {
+      *key = open;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_INVALID_HANDLE;
 }
 
 bool IsStringType(DWORD type) {
@@ -153,8 +160,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
     if (status != ERROR_SUCCESS) return status;
     // Multiples of four, like Windows handles, so no value collides with the
     // predefined HKEY_LOCAL_MACHINE.
+    registry.handles.emplace_back(registry.last_handle + 4, found);
     registry.last_handle += 4;
-    registry.handles.emplace(registry.last_handle, found);
     *result = reinterpret_cast<HKEY>(registry.last_handle);
     return ERROR_SUCCESS;
   });
@@ -180,7 +187,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
     const std::uint32_t child = subkeys[index];
 
     // When either buffer is too small nothing is written.
-    const std::string text = hive.NameUtf8(child);
+    std::string& text = registry.text;
+    hive.NameUtf8(child, &text);
     std::string class_text;
     if (class_name != nullptr) {
       class_text = registry::Utf16ToUtf8(hive.ClassName(child));
@@ -216,19 +224,19 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
     }
     Registry& registry = TheRegistry();
     registry::Utf8ToUtf16(value_name ? value_name : "", &registry.units);
-    registry::Value value;
+    registry::Value& value = registry.value;
     if (!registry.hive.FindValue(index, registry.units, &value)) {
       return ERROR_FILE_NOT_FOUND;
     }
 
     // Strings reach the caller in the ANSI code page: every UTF-16 unit of the
     // data, embedded and trailing NULs included, an odd last byte dropped.
-    std::string bytes;
+    const std::string* answer = &value.data;
     if (IsStringType(value.type)) {
-      bytes = value.Utf8();
-    } else {
-      bytes = std::move(value.data);
+      value.Utf8(&registry.text);
+      answer = &registry.text;
     }
+    const std::string& bytes = *answer;
 
     if (type != nullptr) *type = value.type;
     if (data != nullptr) {
@@ -250,9 +258,15 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
 
 LONG RegCloseKey(HKEY key) {
   if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
-  return TheRegistry().handles.erase(reinterpret_cast<std::uintptr_t>(key)) == 1
-             ? ERROR_SUCCESS
-             : ERROR_INVALID_HANDLE;
+  auto& handles = TheRegistry().handles;
+  for (auto& open : handles) {
+    if (open.first == reinterpret_cast<std::uintptr_t>(key)) {
+      open = handles.back();
+      handles.pop_back();
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_INVALID_HANDLE;
 }
 
 bool ResetRegistryForTesting() {
