@@ -358,6 +358,13 @@ TEST(HiveGrammarTest, FindsTheFirstOpenOrLinkOnALine) {
       }
     }
   }
+  // A header before a "#link" line comes first, wherever the two stand.
+  for (std::size_t at = 1; at < 200; ++at) {
+    text.assign(300, 'x');
+    text.replace(at, 2, "\n[");
+    text.replace(at + 3 + at % 70, 6, "\n#link");
+    expect(0, 0, 300);
+  }
   text.assign(300, '\x80');  // Bytes past ASCII compare as the others do.
   text.replace(290, 6, "\n#link");
   expect(0, 0, 300);
