@@ -314,7 +314,7 @@ bool Hive::Wait(std::uint32_t key, const char* p, const char* close,
 }
 
 void Hive::StartSection(const char* name, const char* close,
-                        std::uint32_t section) {
+                               std::uint32_t section) {
   current_ = kNone;
   if (close == nullptr) return;  // Malformed: Wine creates nothing.
   const std::string_view path(name, static_cast<std::size_t>(close - name));
@@ -770,13 +770,6 @@ void Hive::ForEachLineIn(const char* begin, const char* end,
 }
 
 template <typename Visit>
-void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
-  ForEachBody(key, [&](const char* begin, const char* end) {
-    ForEachLineIn(begin, end, visit);
-  });
-}
-
-template <typename Visit>
 void Hive::ForEachOption(std::uint32_t key, Visit visit) const {
   ForEachBody(key, [&](const char* begin, const char* end) {
     // The '#' lines straight away, unless a hex list may take one.
@@ -827,15 +820,23 @@ std::u16string Hive::ClassName(std::uint32_t key) const {
 bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
                      Value* value) const {
   bool found = false;
-  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
-    if (*p != '"' && *p != '@') return;
-    // A later line for the same name replaces the value.
-    if (const char* data = MatchValueName(p, end, name)) {
-      ParseValueData(data, end, more, value);
-      found = true;
-    } else {
-      StepOverValue(p, end, more);
-    }
+  ForEachBody(key, [&](const char* begin, const char* end) {
+    // Only a hex list goes on past its line: in a body without one, every
+    // line stands alone.
+    const bool lists =
+        std::string_view(begin, static_cast<std::size_t>(end - begin))
+            .find("hex") != std::string_view::npos;
+    ForEachLineIn(begin, end,
+                  [&](const char* p, const char* stop, Lines* more) {
+                    if (*p != '"' && *p != '@') return;
+                    // A later line for the same name replaces the value.
+                    if (const char* data = MatchValueName(p, stop, name)) {
+                      ParseValueData(data, stop, more, value);
+                      found = true;
+                    } else if (lists) {
+                      StepOverValue(p, stop, more);
+                    }
+                  });
   });
   return found;
 }

@@ -181,14 +181,14 @@ class Hive {
                          std::uint32_t* target);
   LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
             int* budget, std::uint32_t* result);
-  // Calls `visit(begin, end)` with every line of the key's sections, a hex
-  // value's continuation lines joined to their value line.
+  // Calls `visit(begin, end)` with the body of each of the key's sections.
   template <typename Visit>
   void ForEachBody(std::uint32_t key, Visit visit) const;
+  // Calls `visit(p, end, more)` with every line from `begin` to `end` that
+  // holds more than white space, `p` after that space; `more` gives the
+  // lines after it, for a value that goes on over them.
   template <typename Visit>
   void ForEachLineIn(const char* begin, const char* end, Visit visit) const;
-  template <typename Visit>
-  void ForEachLine(std::uint32_t key, Visit visit) const;
   // Calls `visit(begin, end)` with every '#' line of the key's sections that
   // no hex list takes.  A later line is to override an earlier one: a body
   // may be visited again from its start.

@@ -296,7 +296,9 @@ CASES = {
                    sec(b'F', dn(b'F') + b'"Bin"=hex:01,\\\n  02,\\\n[' + U +
                        b'\\\\eaten] 1\n' + dn(b'F, after the eaten header')) +
                    sec(b'G', dn(b'G') + b'"Bin"=hex:01,\\\n  zz,\\\n[' + U +
-                       b'\\\\kept] 1\n' + dn(b'kept: the list broke before')),
+                       b'\\\\kept] 1\n' + dn(b'kept: the list broke before')) +
+                   sec(b'H', dn(b'H') + b'"Bin"=hex:01,\\\n' +
+                       dn(b'H, a value line the list takes')),
     # A section dropped for a too-long element opens none: the #arch after
     # it stands outside any section and stops the load.
     'arch_after_dropped_section': sec(b'before', dn(b'before')) +
