@@ -313,7 +313,7 @@ bool Hive::Wait(std::uint32_t key, const char* p, const char* close,
   return true;
 }
 
-void Hive::StartSection(const char* name, const char* close,
+inline void Hive::StartSection(const char* name, const char* close,
                                std::uint32_t section) {
   current_ = kNone;
   if (close == nullptr) return;  // Malformed: Wine creates nothing.
