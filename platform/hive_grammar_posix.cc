@@ -50,6 +50,20 @@ const char* FindUnescaped(const char* p, const char* from, const char* end,
 // Where the bytes from `p` stop standing for themselves in a string up to
 // `terminator`: at the terminator, an escape or raw UTF-8.
 const char* PlainStringEnd(const char* p, const char* end, char terminator) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  // Eight bytes at a time while none of them stops the run.
+  for (std::uint64_t word; end - p >= 8; p += 8) {
+    std::memcpy(&word, p, 8);
+    const std::uint64_t backslashes = word ^ (kOnes * '\\');
+    const std::uint64_t terminators =
+        word ^ (kOnes * static_cast<unsigned char>(terminator));
+    if (((((backslashes - kOnes) & ~backslashes) |
+          ((terminators - kOnes) & ~terminators) | word) &
+         kHigh) != 0) {
+      break;
+    }
+  }
   while (p < end && static_cast<unsigned char>(*p) < 0x80 && *p != '\\' &&
          *p != terminator) {
     ++p;
@@ -362,7 +376,8 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
     if (run < end && *run == '"') {
       const auto size = static_cast<std::size_t>(run - p);
       parsed.data.assign(2 * size + 2, '\0');
-      for (std::size_t i = 0; i < size; ++i) parsed.data[2 * i] = p[i];
+      char* const units = parsed.data.data();
+      for (std::size_t i = 0; i < size; ++i) units[2 * i] = p[i];
       parsed.type = string_type;
       ok = true;
     } else if (std::u16string text;
@@ -652,8 +667,22 @@ std::u16string Value::Units() const {
 }
 
 void Value::Utf8(std::string* out) const {
+  // Most strings are ASCII, each unit a byte and a zero: those at once.
+  const std::size_t size = data.size() / 2;
+  const char* const bytes = data.data();
+  std::size_t ascii = 0;
+  while (ascii < size && bytes[2 * ascii + 1] == 0 &&
+         static_cast<unsigned char>(bytes[2 * ascii]) < 0x80) {
+    ++ascii;
+  }
+  if (ascii == size) {
+    out->resize(size);
+    char* const text = out->data();
+    for (std::size_t i = 0; i < size; ++i) text[i] = bytes[2 * i];
+    return;
+  }
   ToUtf8(
-      data.size() / 2, [this](std::size_t i) { return UnitAt(data, i); }, out);
+      size, [this](std::size_t i) { return UnitAt(data, i); }, out);
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {

@@ -458,6 +458,8 @@ void Hive::Expand(std::uint32_t key) {
         // The sections after it whose paths start with the same plain
         // element, with its separator, go on in the same child.  They come
         // in runs and wait there as they stand, told by their bytes alone.
+        // Where this one does not wait, each is walked on its own.
+        if (result != kDeferred) continue;
         const char* const plain = PlainRunEnd(p, close);
         if (plain == p || close - plain <= 2 || plain[0] != '\\' ||
             plain[1] != '\\') {
