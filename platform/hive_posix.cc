@@ -420,6 +420,23 @@ std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
   return key;
 }
 
+template <typename Same>
+std::uint32_t Hive::RunEnd(const char* text, const Section* sections,
+                           std::uint32_t from, std::uint32_t last,
+                           std::size_t element_at, std::size_t rest,
+                           Same same) {
+  // The rest was short enough to wait, and stays so.
+  for (; from <= last; ++from) {
+    const char* const other = text + sections[from].header;
+    if (sections[from].close <= rest || !same(other + element_at) ||
+        other[rest] == '\\' ||
+        static_cast<unsigned char>(other[rest]) >= 0x80) {
+      break;
+    }
+  }
+  return from;
+}
+
 void Hive::Expand(std::uint32_t key) {
   if (keys_[key].expanded) return;
   keys_[key].expanded = true;
@@ -471,31 +488,22 @@ void Hive::Expand(std::uint32_t key) {
         if (keys_[child].expanded) continue;
         const auto size = static_cast<std::size_t>(plain + 2 - p);
         const std::size_t rest = waiting.rest + size;
-        const auto run_end = [&](auto same) {
-          std::uint32_t end = index;
-          // The rest was short enough to wait, and stays so.
-          for (; end <= waiting.last; ++end) {
-            const char* const other = text + sections[end].header;
-            if (sections[end].close <= rest || !same(other + waiting.rest) ||
-                other[rest] == '\\' ||
-                static_cast<unsigned char>(other[rest]) >= 0x80) {
-              break;
-            }
-          }
-          return end;
-        };
         // Most elements take 8 to 16 bytes: two words, read from the
         // element once.
         std::uint32_t end;
         if (size >= 8 && size <= 16) {
           const std::uint64_t first = Word(p);
           const std::uint64_t last = Word(p + size - 8);
-          end = run_end([&](const char* other) {
-            return Word(other) == first && Word(other + size - 8) == last;
-          });
+          end = RunEnd(text, sections, index, waiting.last, waiting.rest, rest,
+                       [first, last, size](const char* other) {
+                         return Word(other) == first &&
+                                Word(other + size - 8) == last;
+                       });
         } else {
-          end = run_end(
-              [&](const char* other) { return SameBytes(other, p, size); });
+          end = RunEnd(text, sections, index, waiting.last, waiting.rest, rest,
+                       [p, size](const char* other) {
+                         return SameBytes(other, p, size);
+                       });
         }
         if (end == index) continue;
         Queue(child, index, end - 1, static_cast<std::uint16_t>(rest));

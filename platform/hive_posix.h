@@ -148,6 +148,13 @@ class Hive {
             std::uint32_t section);
   // Makes the key's subkeys from its pending sections, in file order.
   void Expand(std::uint32_t key);
+  // The first of sections from..last (last + 1 for none) whose path does not
+  // go on past `rest` bytes from its header's start after the element at
+  // `element_at` that `same` tells.
+  template <typename Same>
+  [[gnu::noinline]] static std::uint32_t RunEnd(
+      const char* text, const Section* sections, std::uint32_t from,
+      std::uint32_t last, std::size_t element_at, std::size_t rest, Same same);
   void MakeLink();
   // Queues sections first..last, whose rests start `rest` bytes after their
   // headers, below `key`, as part of its last run when they follow it.

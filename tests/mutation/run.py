@@ -169,7 +169,7 @@ MUTANTS = [
     ('platform/hive_posix.cc', 'close - p <= static_cast<std::ptrdiff_t>(kMaxNameUnits) &&',
      'close - p <= 2 * static_cast<std::ptrdiff_t>(kMaxNameUnits) &&',
      'a section to be dropped opens one while it waits'),
-    ('platform/hive_posix.cc', 'return Word(other) == first && Word(other + size - 8) == last;',
+    ('platform/hive_posix.cc', 'return Word(other) == first &&\n                                Word(other + size - 8) == last;',
      'return Word(other) == first;',
      'waiting sections go below a key whose name starts the same'),
     ('platform/hive_posix.cc', '        if (watched >= index && watched < end) deferred_at_ = child;\n', '',
