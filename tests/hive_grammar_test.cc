@@ -405,12 +405,12 @@ TEST(HiveGrammarTest, ScansAHeaderLine) {
   for (std::size_t at = 0; at < 100; ++at) {
     for (const std::string_view mark :
          {"]", "\\]", "\\\\]", "\\\\\\]", "\n]"}) {
-      text.assign(120, 'x');
+      text.assign(160, 'x');
       text.replace(at, mark.size(), mark);
       text[at + mark.size() + at % 40] = '\n';
       text[at + mark.size() + at % 40 + 1] = ']';
       for (const std::size_t size :
-           {at, at + mark.size() - 1, at + mark.size(), std::size_t{120}}) {
+           {at, at + mark.size() - 1, at + mark.size(), std::size_t{160}}) {
         expect(size);
       }
     }
