@@ -626,10 +626,24 @@ std::uint32_t Hive::Child(std::uint32_t parent, Text name) {
   return key;
 }
 
-bool Hive::LinkTarget(std::uint32_t link, std::uint32_t* from,
+LONG Hive::Machine(int* budget, std::uint32_t* machine) {
+  // Each way on from "\Registry" made a link leads back through it.
+  if (registry_ != kNone && keys_[registry_].link) return ERROR_FILE_NOT_FOUND;
+  *machine = kRoot;
+  return keys_[kRoot].link ? FollowLink(kRoot, budget, machine) : ERROR_SUCCESS;
+}
+
+LONG Hive::OpenMachine(std::uint32_t* machine) {
+  int budget = kMaxLinks;
+  return Machine(&budget, machine);
+}
+
+LONG Hive::LinkTarget(std::uint32_t link, int* budget, std::uint32_t* from,
                       std::u16string* path) {
   Value value;
-  if (!FindValue(link, u"SymbolicLinkValue", &value)) return false;
+  if (!FindValue(link, u"SymbolicLinkValue", &value)) {
+    return ERROR_FILE_NOT_FOUND;
+  }
   *path = value.Units();
   constexpr std::u16string_view kRegistry = u"\\registry";
   const std::u16string_view target(*path);
@@ -638,16 +652,15 @@ bool Hive::LinkTarget(std::uint32_t link, std::uint32_t* from,
       (target.size() > kRegistry.size() && target[kRegistry.size()] != u'\\') ||
       (target.size() > kRegistry.size() + 1 &&
        target[kRegistry.size() + 1] == u'\\')) {
-    return false;
+    return ERROR_FILE_NOT_FOUND;
   }
   // The first element names a hive below "\Registry": this file's is
   // "Machine"; any other is a key that sections made through links.
   const std::size_t first = std::min(target.size(), kRegistry.size() + 1);
   const std::size_t cut = std::min(target.find(u'\\', first), target.size());
   if (EqualFolded(target.substr(first, cut - first), u"machine")) {
-    *from = kRoot;
     path->erase(0, cut);
-    return true;
+    return Machine(budget, from);
   }
   if (registry_ == kNone) {
     keys_.push_back(
@@ -656,14 +669,17 @@ bool Hive::LinkTarget(std::uint32_t link, std::uint32_t* from,
   }
   *from = registry_;
   path->erase(0, first);
-  return true;
+  return ERROR_SUCCESS;
 }
 
 LONG Hive::FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) {
   if (--*budget < 0) return ERROR_INVALID_PARAMETER;
   std::uint32_t from;
   std::u16string path;
-  if (!LinkTarget(link, &from, &path)) return ERROR_FILE_NOT_FOUND;
+  if (const LONG status = LinkTarget(link, budget, &from, &path);
+      status != ERROR_SUCCESS) {
+    return status;
+  }
   return Walk(from, path, true, budget, target);
 }
 
@@ -672,7 +688,10 @@ LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
   if (--*budget < 0) return ERROR_INVALID_PARAMETER;
   std::uint32_t from;
   std::u16string path;
-  if (!LinkTarget(link, &from, &path)) return ERROR_FILE_NOT_FOUND;
+  if (const LONG status = LinkTarget(link, budget, &from, &path);
+      status != ERROR_SUCCESS) {
+    return status;
+  }
   // Only the target itself is made: the key it goes in must be there.
   const std::size_t last_end = path.find_last_not_of(u'\\') + 1;
   const std::size_t last_begin = path.find_last_of(u'\\', last_end - 1) + 1;

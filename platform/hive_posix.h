@@ -48,6 +48,12 @@ class Hive {
   // than 32 links (a cycle among them).
   LONG Open(std::uint32_t key, std::u16string_view path, std::uint32_t* result);
 
+  // The key that HKEY_LOCAL_MACHINE stands for: kRoot, unless the file made
+  // it or "\Registry" above it a link.  Returns ERROR_SUCCESS, or what
+  // following those links gives: ERROR_FILE_NOT_FOUND, or
+  // ERROR_INVALID_PARAMETER for a cycle.
+  LONG OpenMachine(std::uint32_t* machine);
+
   // The direct subkeys of `key` in Wine's enumeration order.
   const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
 
@@ -175,12 +181,17 @@ class Hive {
   std::uint32_t Child(std::uint32_t parent, Text name);
   void GrowTable();
   // The link's target as the key its path starts from, HKEY_LOCAL_MACHINE
-  // or "\Registry" above it, and the path below that key; false when the
-  // target is no path in the registry.  Wine follows a link through its
-  // whole tree: "\Registry" holds this file's hive as "Machine" and, while
-  // the file loads, only the keys that sections make through links.
-  bool LinkTarget(std::uint32_t link, std::uint32_t* from,
+  // or "\Registry" above it, and the path below that key.  Wine follows a
+  // link through its whole tree: "\Registry" holds this file's hive as
+  // "Machine" and, while the file loads, only the keys that sections make
+  // through links.  ERROR_FILE_NOT_FOUND when the target is no path in the
+  // registry.
+  LONG LinkTarget(std::uint32_t link, int* budget, std::uint32_t* from,
                   std::u16string* path);
+  // "\Registry\Machine" as found from the top of the tree, as Wine finds
+  // every path: through "\Registry" and HKEY_LOCAL_MACHINE, and through
+  // their links where the file made them links.
+  LONG Machine(int* budget, std::uint32_t* machine);
   LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target);
   // Follows `link` as a section's path does, making its target when the key
   // that would hold the target is there.

@@ -126,8 +126,7 @@ LONG KeyOf(HKEY handle, std::uint32_t* key) {
           LoadHive(&registry.hive) ? HiveState::kLoaded : HiveState::kMissing;
     }
     if (registry.state == HiveState::kMissing) return ERROR_FILE_NOT_FOUND;
-    *key = registry::Hive::kRoot;
-    return ERROR_SUCCESS;
+    return registry.hive.OpenMachine(key);
   }
   for (const auto& [value, open] : registry.handles) {
     if (value == reinterpret_cast<std::uintptr_t>(handle)) {

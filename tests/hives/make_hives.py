@@ -324,6 +324,24 @@ CASES = {
         sec(b'Deep', dn(b'not read: the target has no parent')) +
         raw(b'', dn(b'not read: on HKLM, which no link reaches')) +
         sec(b'Unmade', link_any(b'\\Registry\\Unmade')),
+    # A later section through a link to HKLM or to "\\Registry" with a
+    # #link line makes that key a link, and Wine opens HKEY_LOCAL_MACHINE
+    # through it: by its link to another key, or not at all.
+    'hklm_made_a_link':
+        sec(b'a', dn(b'not read: HKLM no longer opens')) +
+        sec(b'ToHklm', link_any(b'\\Registry\\Machine')) +
+        sec(b'ToHklm', link_any(b'\\Registry\\Machine\\Software\\Other')) +
+        raw(b'Software\\\\Other', dn(b'not read: the link leads back through HKLM')),
+    'hklm_linked_elsewhere':
+        sec(b'a', dn(b'not read: HKLM opens elsewhere')) +
+        raw(b'Software\\\\ToMa', link_any(b'\\Registry\\Ma')) +
+        raw(b'Software\\\\ToMa\\\\' + U + b'\\\\b', dn(b'b below Ma, which HKLM opens')) +
+        raw(b'Software\\\\ToHklm', link_any(b'\\Registry\\Machine')) +
+        raw(b'Software\\\\ToHklm', link_any(b'\\Registry\\Ma')),
+    'registry_made_a_link':
+        sec(b'a', dn(b'not read: nothing opens')) +
+        sec(b'ToRoot', link_any(b'\\Registry')) +
+        sec(b'ToRoot', link_any(b'\\Registry\\Machine')),
     # Unread sections whose first elements share their first bytes.
     'similar_names_unread': sec(b'a', dn(b'a')) +
                             raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\UninstalX\\\\x',

@@ -252,6 +252,10 @@ MUTANTS = [
      'if (true) {', 'a link outside the machine hive is followed into it'),
     ('platform/hive_posix.cc', "target[kRegistry.size() + 1] == u'\\\\')) {",
      "false)) {", 'a doubled separator after \\Registry is passed over'),
+    ('platform/hive_posix.cc', '  if (registry_ != kNone && keys_[registry_].link) return ERROR_FILE_NOT_FOUND;\n',
+     '', 'HKLM opens below a \\\\Registry made a link'),
+    ('platform/hive_posix.cc', 'return keys_[kRoot].link ? FollowLink(kRoot, budget, machine)',
+     'return false ? FollowLink(kRoot, budget, machine)', 'HKLM made a link opens as itself'),
     # The fold, the console stream, COM.
     ('platform/case_fold.cc',
      'for (const FoldPair& pair : kPairs) table[pair.unit] = pair.lower;', '',

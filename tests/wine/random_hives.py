@@ -250,7 +250,10 @@ class Gen:
                                     b'Software\\T1', b'\\Registry\\User\\x',
                                     # Outside the machine hive.
                                     b'\\Registry\\Ma', b'\\registry\\MA\\Sub',
-                                    b'\\Registry'])
+                                    b'\\Registry',
+                                    # HKLM itself: a later section of the
+                                    # link may make it a link.
+                                    b'\\Registry\\Machine'])
         data = target.decode('utf-8', 'replace').encode('utf-16-le')
         return b'"SymbolicLinkValue"=hex(6):' + b','.join(
             b'%02x' % b for b in data) + b'\n'
