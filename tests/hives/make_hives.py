@@ -342,6 +342,12 @@ CASES = {
         sec(b'a', dn(b'not read: nothing opens')) +
         sec(b'ToRoot', link_any(b'\\Registry')) +
         sec(b'ToRoot', link_any(b'\\Registry\\Machine')),
+    # One run of waiting sections: the first makes Software read into (its
+    # next element is no plain one), so the later ones, whose paths share
+    # its first element, go on below Software one by one.
+    'run_below_a_key_read_into':
+        raw(b'Software\\\\\xc3\xa9', dn(b'not read: not below Uninstall')) +
+        sec(b'a', dn(b'a')) + sec(b'b', dn(b'b')),
     # Unread sections whose first elements share their first bytes.
     'similar_names_unread': sec(b'a', dn(b'a')) +
                             raw(b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\UninstalX\\\\x',
