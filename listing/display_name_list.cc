@@ -1,5 +1,7 @@
 #include "listing/display_name_list.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +22,38 @@ void* Allocate(std::size_t size) {
 }
 
 // The ASCII fold: capitals become small letters, every other byte stays.
-inline unsigned char Fold(unsigned char c) {
+constexpr unsigned char Fold(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
+}
+
+// The same fold as a table, for the walk that folds one byte per entry.
+constexpr struct FoldTable {
+  constexpr FoldTable() : byte() {
+    for (int c = 0; c < 256; ++c) {
+      byte[c] = Fold(static_cast<unsigned char>(c));
+    }
+  }
+  unsigned char byte[256];
+} kFold;
+
+// How many of the first `size` bytes of `a` and `b` are identical.  Bytes
+// identical as they stand are equal folded too, so a comparison can start
+// after them; the words are read only within both names.
+std::size_t SameBytes(const char* a, const char* b, std::size_t size) {
+  std::size_t same = 0;
+  for (; size - same >= 8; same += 8) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, a + same, 8);
+    std::memcpy(&y, b + same, 8);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little) {
+        same += static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
+      }
+      return same;
+    }
+  }
+  return same;
 }
 
 }  // namespace
@@ -65,15 +97,19 @@ void DisplayNameList::Add(const char* text) {
   // Step past every entry that orders before or equal to the new name, so
   // equal names keep the order in which they were added.  The first bytes
   // mostly decide, and comparing them here spares most calls.
-  const unsigned char first = Fold(static_cast<unsigned char>(text[0]));
+  const unsigned char first = kFold.byte[static_cast<unsigned char>(text[0])];
   DisplayNameEntry** link = &head;
-  for (; *link != nullptr; link = &(*link)->next) {
-    const unsigned char other =
-        Fold(static_cast<unsigned char>((*link)->text[0]));
-    if (first != other ? first < other
-                       : CompareNoCase(text, (*link)->text) < 0) {
-      break;
+  for (DisplayNameEntry* other; (other = *link) != nullptr;
+       link = &other->next) {
+    const unsigned char other_first =
+        kFold.byte[static_cast<unsigned char>(other->text[0])];
+    if (first != other_first) {
+      if (first < other_first) break;
+      continue;
     }
+    const std::size_t same = SameBytes(
+        text, other->text, std::min<std::size_t>(length, other->length));
+    if (CompareNoCase(text + same, other->text + same) < 0) break;
   }
   entry->next = *link;
   *link = entry;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -97,6 +98,34 @@ TEST_F(DisplayNameListTest, EqualNamesKeepTheOrderTheyWereAdded) {
   list_.Clear();
   AddAll({"Foo", "bar", "FOO", "Foo", "zed"});
   EXPECT_EQ(Listed(), (Names{"bar", "Foo", "FOO", "Foo", "zed"}));
+}
+
+// Names that share long beginnings and differ, in byte or only in case, at
+// every place around the eight-byte steps the walk takes, added in a fixed
+// shuffled order: the list stands as a stable sort by the fold leaves them.
+TEST_F(DisplayNameListTest, LongSharedBeginningsOrderAsTheFoldDoes) {
+  Names names;
+  const std::string stem = "Microsoft Visual C++ 2015 Redistributable";
+  for (std::size_t at = 0; at <= 20; ++at) {
+    const std::string head = stem.substr(0, at);
+    for (const char* tail : {"", "a", "A", "b", "B", "_", "\xE9", " x", "ax"}) {
+      names.push_back(head + tail);
+      names.push_back(head + tail + stem.substr(at));
+    }
+  }
+  Names added;
+  for (std::size_t i = 0, j = 0; i < names.size(); ++i) {
+    j = (j + 37) % names.size();  // 37 is prime to the count, 378.
+    added.push_back(names[j]);
+  }
+  AddAll(added);
+
+  Names sorted = added;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const std::string& a, const std::string& b) {
+                     return CompareNoCase(a.c_str(), b.c_str()) < 0;
+                   });
+  EXPECT_EQ(Listed(), sorted);
 }
 
 TEST_F(DisplayNameListTest, OwnsItsCopiesAndCanBeRefilledAfterClear) {
