@@ -278,7 +278,8 @@ const char* Hive::ReadSections(const char* line, const char* open) {
     if (current_ == kNone) return header.next;
     // Passes over the body, taking its "#link" lines, to the next header.
     const char* const from = header.next;
-    for (open = from;; ++open) {
+    // Wine starts each body with its "#time" line, whose '#' opens no link.
+    for (open = StartsWith(from, end, "#time") ? from + 5 : from;; ++open) {
       open = FindOpenOrLink(from, open, end, &line, &header);
       if (open == end) return end;
       // A line there may belong to a hex list from the line before it.

@@ -480,11 +480,15 @@ TEST_F(RegistryTest, LinksOpenTheirTargets) {
   hive +=
       "[Software\\\\Target] 1\n\"DisplayName\"=\"Target\"\n\n"
       "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\"
-      "Link\\\\Through] 1\n\"DisplayName\"=\"Through\"\n\n";
+      "Link\\\\Through] 1\n\"DisplayName\"=\"Through\"\n\n"
+      // A "#time" line of that name alone, then the link.
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\"
+      "Bare] 1\n#time\n" +
+      link_to("\\Registry\\Machine\\Software\\Target");
   Use(hive);
   Key key;
   ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
-  for (const char* name : {"Link", "Chain"}) {
+  for (const char* name : {"Link", "Chain", "Bare"}) {
     Key link;
     ASSERT_EQ(link.Open(key.get(), name), ERROR_SUCCESS) << name;
     EXPECT_EQ(Query(link.get(), "DisplayName", 16).bytes.substr(0, 7),

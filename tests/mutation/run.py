@@ -192,6 +192,8 @@ MUTANTS = [
     ('platform/hive_posix.cc', 'const std::uint32_t parent = keys_[index].parent;',
      'const std::uint32_t parent = kRoot;',
      'keys are lost when the table grows'),
+    ('platform/hive_posix.cc', '? from + 5 : from;', '? from + 7 : from;',
+     'a link straight after a bare "#time" line is passed over'),
     ('platform/hive_posix.cc', 'kOnes * 0x80) >> 2)', 'kOnes * 0x80) >> 3)',
      'names hashed eight units a step keep their capitals'),
     ('platform/hive_posix.cc', 'return all < 0x80;', 'return all < 0x100;',
