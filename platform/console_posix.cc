@@ -11,7 +11,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -29,17 +31,36 @@ bool WriteAll(const char* data, std::size_t size) {
 }
 
 // The cookie write function: returns `size` when everything reached the
-// descriptor and 0 on failure, which sets the stream's error flag.
+// descriptor and 0 on failure, which sets the stream's error flag.  The
+// bytes between line ends go over in one copy each.
 ssize_t WriteTranslated(void*, const char* buffer, std::size_t size) {
   char out[8192];
   std::size_t used = 0;
-  for (std::size_t i = 0; i < size; ++i) {
+  const char* p = buffer;
+  const char* const end = buffer + size;
+  while (p < end) {
+    const auto* lf = static_cast<const char*>(
+        std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* const stop = lf != nullptr ? lf : end;
+    while (p < stop) {
+      if (used == sizeof out) {
+        if (!WriteAll(out, used)) return 0;
+        used = 0;
+      }
+      const std::size_t piece =
+          std::min(static_cast<std::size_t>(stop - p), sizeof out - used);
+      std::memcpy(out + used, p, piece);
+      used += piece;
+      p += piece;
+    }
+    if (lf == nullptr) break;
     if (used + 2 > sizeof out) {
       if (!WriteAll(out, used)) return 0;
       used = 0;
     }
-    if (buffer[i] == '\n') out[used++] = '\r';
-    out[used++] = buffer[i];
+    out[used++] = '\r';
+    out[used++] = '\n';
+    ++p;
   }
   if (used > 0 && !WriteAll(out, used)) return 0;
   return static_cast<ssize_t>(size);

@@ -157,6 +157,24 @@ TEST_F(DisplayNameListTest, PrintsEveryNameWithCrLfAndACountLine) {
   EXPECT_EQ(Printed(), Printed());
 }
 
+// Listings of many kilobytes, their line ends at every place relative to
+// the blocks in which the output is translated.
+TEST_F(DisplayNameListTest, PrintsLongListingsWhole) {
+  for (std::size_t first = 0; first < 11; ++first) {
+    list_.Clear();
+    std::string expected = std::string(first, '!') + "\r\n";
+    list_.Add(std::string(first, '!').c_str());
+    char name[16];
+    for (int i = 0; i < 1600; ++i) {
+      std::snprintf(name, sizeof name, "n%08d", i);
+      list_.Add(name);
+      expected += std::string(name) + "\r\n";
+    }
+    expected += "1601 items\r\n";
+    EXPECT_EQ(Printed(), expected) << first;
+  }
+}
+
 TEST_F(DisplayNameListTest, PrintLeavesOutOnlyAdjacentByteIdenticalNames) {
   AddAll({"Alpha", "Alpha"});
   EXPECT_EQ(Printed(), "Alpha\r\n1 items\r\n");
