@@ -480,26 +480,48 @@ __attribute__((target("avx2"))) inline __m256i OpenOrHashAt(const char* p) {
                          _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('#')));
 }
 
+// The bits of the bytes of the 32 at `p` that are `byte`.
+__attribute__((target("avx2"))) inline std::uint32_t BytesAt(const char* p,
+                                                             char byte) {
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return static_cast<std::uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(byte))));
+}
+
+// Takes a block of a header line from `p` on, at `q`, given as the bits of
+// its ']' and LF bytes: *close becomes the first ']' no escape takes, if
+// none came before; true when the line ends in the block.
+inline bool HeaderBlock(const char* p, const char* q, std::uint64_t closes,
+                        std::uint64_t lfs, const char** close) {
+  // Only the ']' before the line's end count.
+  if (lfs != 0) closes &= (lfs & (0 - lfs)) - 1;
+  for (; *close == nullptr && closes != 0; closes &= closes - 1) {
+    const char* const hit = q + __builtin_ctzll(closes);
+    if (Unescaped(p, hit)) *close = hit;
+  }
+  return lfs != 0;
+}
+
 __attribute__((target("avx2"))) inline HeaderLine ScanHeaderAvx2(
     const char* p, const char* end) {
-  const __m256i close_byte = _mm256_set1_epi8(']');
-  const __m256i lf_byte = _mm256_set1_epi8('\n');
   const char* close = nullptr;
   const char* q = p;
-  for (; end - q >= 32; q += 32) {
-    const __m256i bytes =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-    auto closes = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, close_byte)));
-    const auto lfs = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, lf_byte)));
-    // Only the ']' before the line's end count.
-    if (lfs != 0) closes &= (lfs & (0 - lfs)) - 1;
-    for (; close == nullptr && closes != 0; closes &= closes - 1) {
-      const char* const hit = q + __builtin_ctz(closes);
-      if (Unescaped(p, hit)) close = hit;
+  // Most header lines end within 64 bytes.
+  for (; end - q >= 64; q += 64) {
+    const std::uint64_t lfs =
+        BytesAt(q, '\n') | std::uint64_t{BytesAt(q + 32, '\n')} << 32;
+    const std::uint64_t closes =
+        BytesAt(q, ']') | std::uint64_t{BytesAt(q + 32, ']')} << 32;
+    if (HeaderBlock(p, q, closes, lfs, &close)) {
+      return HeaderLine{close, q + __builtin_ctzll(lfs) + 1};
     }
-    if (lfs != 0) return HeaderLine{close, q + __builtin_ctz(lfs) + 1};
+  }
+  if (end - q >= 32) {
+    const std::uint32_t lfs = BytesAt(q, '\n');
+    if (HeaderBlock(p, q, BytesAt(q, ']'), lfs, &close)) {
+      return HeaderLine{close, q + __builtin_ctz(lfs) + 1};
+    }
+    q += 32;
   }
   // The last bytes of the file, fewer than a block.
   const auto* lf = static_cast<const char*>(
