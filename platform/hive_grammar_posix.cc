@@ -4,6 +4,7 @@
 #include "platform/hive_grammar_posix.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "platform/case_fold.h"
 
@@ -692,17 +693,26 @@ void Value::Utf8(std::string* out) const {
   // Most strings are ASCII, each unit a byte and a zero: those at once.
   const std::size_t size = data.size() / 2;
   const char* const bytes = data.data();
+  out->resize(size);
+  char* const text = out->data();
   std::size_t ascii = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Four units a step: their low bytes, once all four are ASCII.
+    for (std::uint64_t word; size - ascii >= 4; ascii += 4) {
+      std::memcpy(&word, bytes + 2 * ascii, 8);
+      if ((word & 0xFF80FF80FF80FF80ull) != 0) break;
+      const auto four = static_cast<std::uint32_t>(
+          (word & 0xFF) | (word >> 8 & 0xFF00) | (word >> 16 & 0xFF0000) |
+          (word >> 24 & 0xFF000000));
+      std::memcpy(text + ascii, &four, 4);
+    }
+  }
   while (ascii < size && bytes[2 * ascii + 1] == 0 &&
          static_cast<unsigned char>(bytes[2 * ascii]) < 0x80) {
+    text[ascii] = bytes[2 * ascii];
     ++ascii;
   }
-  if (ascii == size) {
-    out->resize(size);
-    char* const text = out->data();
-    for (std::size_t i = 0; i < size; ++i) text[i] = bytes[2 * i];
-    return;
-  }
+  if (ascii == size) return;
   ToUtf8(
       size, [this](std::size_t i) { return UnitAt(data, i); }, out);
 }
