@@ -51,25 +51,7 @@ const char* FindUnescaped(const char* p, const char* from, const char* end,
 // Where the bytes from `p` stop standing for themselves in a string up to
 // `terminator`: at the terminator, an escape or raw UTF-8.
 const char* PlainStringEnd(const char* p, const char* end, char terminator) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  // Eight bytes at a time while none of them stops the run.
-  for (std::uint64_t word; end - p >= 8; p += 8) {
-    std::memcpy(&word, p, 8);
-    const std::uint64_t backslashes = word ^ (kOnes * '\\');
-    const std::uint64_t terminators =
-        word ^ (kOnes * static_cast<unsigned char>(terminator));
-    if (((((backslashes - kOnes) & ~backslashes) |
-          ((terminators - kOnes) & ~terminators) | word) &
-         kHigh) != 0) {
-      break;
-    }
-  }
-  while (p < end && static_cast<unsigned char>(*p) < 0x80 && *p != '\\' &&
-         *p != terminator) {
-    ++p;
-  }
-  return p;
+  return PlainEnd<true>(p, end, terminator);
 }
 
 // A hex list after its colon: bytes that each start with a hex digit and

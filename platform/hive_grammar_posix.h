@@ -83,20 +83,34 @@ inline bool StartsWith(const char* p, const char* end, std::string_view s) {
          std::memcmp(p, s.data(), s.size()) == 0;
 }
 
-// The first backslash or byte past ASCII from `p` on, or `end`: where a
-// string or key name stops being its own bytes, eight bytes at a time.
-inline const char* PlainRunEnd(const char* p, const char* end) {
+// The first backslash, byte past ASCII or, when `kTerminated`, `terminator`
+// from `p` on, or `end`: where a string or key name stops being its own
+// bytes, eight bytes at a time.
+template <bool kTerminated>
+inline const char* PlainEnd(const char* p, const char* end, char terminator) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  while (end - p >= 8) {
-    std::uint64_t word;
+  for (std::uint64_t word; end - p >= 8; p += 8) {
     std::memcpy(&word, p, 8);
     const std::uint64_t backslashes = word ^ (kOnes * '\\');
-    if ((((backslashes - kOnes) & ~backslashes) | word) & kHigh) break;
-    p += 8;
+    std::uint64_t stops = ((backslashes - kOnes) & ~backslashes) | word;
+    if constexpr (kTerminated) {
+      const std::uint64_t terminators =
+          word ^ (kOnes * static_cast<unsigned char>(terminator));
+      stops |= (terminators - kOnes) & ~terminators;
+    }
+    if ((stops & kHigh) != 0) break;
   }
-  while (p < end && *p != '\\' && static_cast<unsigned char>(*p) < 0x80) ++p;
+  while (p < end && *p != '\\' && static_cast<unsigned char>(*p) < 0x80 &&
+         (!kTerminated || *p != terminator)) {
+    ++p;
+  }
   return p;
+}
+
+// Where a key name stops being its own bytes.
+inline const char* PlainRunEnd(const char* p, const char* end) {
+  return PlainEnd<false>(p, end, '\0');
 }
 
 inline constexpr std::array<signed char, 256> kHexDigits = [] {
