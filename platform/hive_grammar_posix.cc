@@ -622,16 +622,11 @@ char16_t UnitAt(const std::string& bytes, std::size_t i) {
                                    << 8);
 }
 
-// `size` units, unit(i) the one at i, in UTF-8; a lone surrogate becomes
-// U+FFFD.
+// Units `i` to `size` of unit(i) in UTF-8, after the first `i`, which are
+// ASCII and already in *utf8; a lone surrogate becomes U+FFFD.
 template <typename Unit>
-void ToUtf8(std::size_t size, Unit unit, std::string* utf8) {
-  // Names and most strings are ASCII, a byte a unit: that part at once.
+void AppendUtf8(std::size_t i, std::size_t size, Unit unit, std::string* utf8) {
   std::string& out = *utf8;
-  out.assign(size, '\0');
-  std::size_t i = 0;
-  for (; i < size && unit(i) < 0x80; ++i) out[i] = static_cast<char>(unit(i));
-  if (i == size) return;
   out.resize(i);
   out.reserve(size + 8);
   for (; i < size; ++i) {
@@ -661,6 +656,19 @@ void ToUtf8(std::size_t size, Unit unit, std::string* utf8) {
       out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
   }
+}
+
+// `size` units, unit(i) the one at i, in UTF-8; a lone surrogate becomes
+// U+FFFD.
+template <typename Unit>
+void ToUtf8(std::size_t size, Unit unit, std::string* utf8) {
+  // Names and most strings are ASCII, a byte a unit: that part at once.
+  std::string& out = *utf8;
+  out.assign(size, '\0');
+  std::size_t i = 0;
+  for (; i < size && unit(i) < 0x80; ++i) out[i] = static_cast<char>(unit(i));
+  if (i == size) return;
+  AppendUtf8(i, size, unit, utf8);
 }
 
 }  // namespace
@@ -695,8 +703,8 @@ void Value::Utf8(std::string* out) const {
     ++ascii;
   }
   if (ascii == size) return;
-  ToUtf8(
-      size, [this](std::size_t i) { return UnitAt(data, i); }, out);
+  AppendUtf8(
+      ascii, size, [this](std::size_t i) { return UnitAt(data, i); }, out);
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
