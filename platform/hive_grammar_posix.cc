@@ -718,12 +718,7 @@ void Utf8ToUtf16(std::string_view text, std::u16string* out) {
   const char* p = text.data();
   const char* const end = p + text.size();
   // Names and most strings are ASCII: that part at once.
-  const char* plain = p;
-  for (std::uint64_t word; end - plain >= 8; plain += 8) {
-    std::memcpy(&word, plain, 8);
-    if (word & 0x8080808080808080ull) break;
-  }
-  while (plain < end && static_cast<unsigned char>(*plain) < 0x80) ++plain;
+  const char* const plain = AsciiEnd(p, end);
   out->resize(static_cast<std::size_t>(plain - p));
   for (std::size_t i = 0; p + i < plain; ++i) {
     (*out)[i] = static_cast<char16_t>(p[i]);

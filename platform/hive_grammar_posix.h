@@ -227,6 +227,16 @@ void StepOverValue(const char* p, const char* end, Lines* more);
 // becomes U+FFFD, as Windows converts it.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// Where the ASCII bytes from `p` on end: the first byte past 0x7F, or `end`.
+inline const char* AsciiEnd(const char* p, const char* end) {
+  for (std::uint64_t word; end - p >= 8; p += 8) {
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
+  while (p < end && static_cast<unsigned char>(*p) < 0x80) ++p;
+  return p;
+}
+
 // The ANSI code page to UTF-16; an invalid sequence becomes U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
 // The same into *out, which keeps its room.

@@ -153,6 +153,14 @@ bool OrderFolded(Name a, Name b) {
 template <typename Stored, typename Text>
 bool SameFolded(Stored stored, Text name) {
   if (stored.size() != name.size()) return false;
+  // Names are mostly asked for as they are written: identical bytes are
+  // alike folded too.
+  if constexpr (std::is_same_v<Text, std::string_view>) {
+    if (stored.bytes != nullptr &&
+        std::memcmp(stored.bytes, name.data(), name.size()) == 0) {
+      return true;
+    }
+  }
   for (std::size_t i = 0; i < stored.size(); ++i) {
     if (FoldCase(stored[i]) != FoldCase(Unit(name[i]))) return false;
   }
@@ -160,27 +168,25 @@ bool SameFolded(Stored stored, Text name) {
 }
 
 // Splits `path` at backslashes, skipping empty elements.
+template <typename Text>
 class PathElements {
  public:
-  explicit PathElements(std::u16string_view path) : rest_(path) {}
+  explicit PathElements(Text path) : rest_(path) {}
 
-  bool Next(std::u16string_view* element) {
+  bool Next(Text* element) {
     while (!rest_.empty()) {
-      const std::size_t cut = rest_.find(u'\\');
+      const std::size_t cut = rest_.find('\\');
       *element = rest_.substr(0, cut);
-      rest_ = cut == std::u16string_view::npos ? std::u16string_view()
-                                               : rest_.substr(cut + 1);
+      rest_ = cut == Text::npos ? Text() : rest_.substr(cut + 1);
       if (!element->empty()) return true;
     }
     return false;
   }
 
-  bool AtEnd() const {
-    return rest_.find_first_not_of(u'\\') == std::u16string_view::npos;
-  }
+  bool AtEnd() const { return rest_.find_first_not_of('\\') == Text::npos; }
 
  private:
-  std::u16string_view rest_;
+  Text rest_;
 };
 
 }  // namespace
@@ -729,7 +735,7 @@ LONG Hive::FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) {
       status != ERROR_SUCCESS) {
     return status;
   }
-  return Walk(from, path, true, budget, target);
+  return Walk(from, std::u16string_view(path), true, budget, target);
 }
 
 LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
@@ -761,11 +767,12 @@ LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
   return ERROR_SUCCESS;
 }
 
-LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
-                int* budget, std::uint32_t* result) {
+template <typename Text>
+LONG Hive::Walk(std::uint32_t from, Text path, bool follow_last, int* budget,
+                std::uint32_t* result) {
   std::uint32_t key = from;
-  PathElements elements(path);
-  std::u16string_view element;
+  PathElements<Text> elements(path);
+  Text element;
   while (elements.Next(&element)) {
     Expand(key);
     key = FindChild(key, element, HashName(key, element));
@@ -780,6 +787,12 @@ LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
 }
 
 LONG Hive::Open(std::uint32_t key, std::u16string_view path,
+                std::uint32_t* result) {
+  int budget = kMaxLinks;
+  return Walk(key, path, true, &budget, result);
+}
+
+LONG Hive::Open(std::uint32_t key, std::string_view path,
                 std::uint32_t* result) {
   int budget = kMaxLinks;
   return Walk(key, path, true, &budget, result);

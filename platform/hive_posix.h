@@ -47,6 +47,8 @@ class Hive {
   // ERROR_FILE_NOT_FOUND, or ERROR_INVALID_PARAMETER for a chain of more
   // than 32 links (a cycle among them).
   LONG Open(std::uint32_t key, std::u16string_view path, std::uint32_t* result);
+  // The same for a path of ASCII bytes, each its own unit.
+  LONG Open(std::uint32_t key, std::string_view path, std::uint32_t* result);
 
   // The key that HKEY_LOCAL_MACHINE stands for: kRoot, unless the file made
   // it or "\Registry" above it a link.  Returns ERROR_SUCCESS, or what
@@ -197,8 +199,9 @@ class Hive {
   // that would hold the target is there.
   LONG CreateThroughLink(std::uint32_t link, int* budget,
                          std::uint32_t* target);
-  LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
-            int* budget, std::uint32_t* result);
+  template <typename Text>
+  LONG Walk(std::uint32_t from, Text path, bool follow_last, int* budget,
+            std::uint32_t* result);
   // Calls `visit(begin, end)` with the body of each of the key's sections.
   template <typename Visit>
   void ForEachBody(std::uint32_t key, Visit visit) const;

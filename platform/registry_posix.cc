@@ -153,9 +153,17 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
     }
     if (sub_key != nullptr && sub_key[0] == '\\') return ERROR_BAD_PATHNAME;
     Registry& registry = TheRegistry();
-    registry::Utf8ToUtf16(sub_key ? sub_key : "", &registry.units);
+    const std::string_view path = sub_key ? sub_key : "";
     std::uint32_t found;
-    const LONG status = registry.hive.Open(parent, registry.units, &found);
+    LONG status;
+    // An ASCII path's bytes are its units.
+    if (registry::AsciiEnd(path.data(), path.data() + path.size()) ==
+        path.data() + path.size()) {
+      status = registry.hive.Open(parent, path, &found);
+    } else {
+      registry::Utf8ToUtf16(path, &registry.units);
+      status = registry.hive.Open(parent, registry.units, &found);
+    }
     if (status != ERROR_SUCCESS) return status;
     // Multiples of four, like Windows handles, so no value collides with the
     // predefined HKEY_LOCAL_MACHINE.
