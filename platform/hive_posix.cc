@@ -209,7 +209,9 @@ bool Hive::Load(HiveBytes text) {
 
   keys_.push_back(
       Key{kNone, 0, kNone, kNone, kNone, kNone, kNone, kNone, 0, 0, 0, 0});
-  table_.assign(1024, kNone);
+  // Room for the keys that listing a few hundred programs makes, so that
+  // the table seldom grows.
+  table_.assign(2048, kNone);
   // Pages first touched cost more than reading them here: the sections
   // take the room the file's own pages leave, when it holds what a
   // typical hive needs (a section per 190 bytes, with some to spare).
