@@ -32,6 +32,11 @@ struct Registry {
   // The UTF-16 form of the latest name a call was given, and the latest
   // value and text a call answered with, kept for their room.
   std::u16string units;
+  // The latest value name asked for, in both forms: a caller mostly asks
+  // for one name in every key.
+  bool value_name_known = false;
+  std::string value_name;
+  std::u16string value_units;
   registry::Value value;
   std::string text;
   // An injected enumeration failure, for tests.
@@ -230,9 +235,16 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
       return status;
     }
     Registry& registry = TheRegistry();
-    registry::Utf8ToUtf16(value_name ? value_name : "", &registry.units);
+    const std::string_view name = value_name ? value_name : "";
+    if (!registry.value_name_known || name != registry.value_name) {
+      // Memory may run out on the way: known again only when both agree.
+      registry.value_name_known = false;
+      registry::Utf8ToUtf16(name, &registry.value_units);
+      registry.value_name.assign(name);
+      registry.value_name_known = true;
+    }
     registry::Value& value = registry.value;
-    if (!registry.hive.FindValue(index, registry.units, &value)) {
+    if (!registry.hive.FindValue(index, registry.value_units, &value)) {
       return ERROR_FILE_NOT_FOUND;
     }
 
