@@ -522,7 +522,7 @@ __attribute__((target("avx2"))) HeaderLine ScanHeaderAvx2Call(const char* p,
 
 // Two blocks of 32 bytes a step, tested together; their hits are taken
 // in order without a new scan.
-__attribute__((target("avx2"))) const char* FindOpenOrLinkAvx2(
+__attribute__((target("avx2"))) inline const char* FindOpenOrLinkAvx2(
     const char* from, const char* p, const char* end, const char** line,
     HeaderLine* header) {
   for (; end - p >= 64; p += 64) {
@@ -565,6 +565,52 @@ const char* FindOpenOrLinkPortable(const char* from, const char* p,
   }
 }
 
+namespace {
+
+// Takes the find at *hit, made from *p in the body at *from, and moves
+// *from and *p on to where the next scan starts.  Whether to go on.
+inline bool TakeOpenOrLink(OpenOrLink* hit, const char** from, const char** p,
+                           const char* end) {
+  hit->from = *from;
+  if (hit->open == end) return false;
+  if (*hit->open == '[') {
+    *from = hit->header.next;
+    *p = BodyStart(*from, end);
+  } else {
+    *p = hit->open + 1;
+  }
+  return true;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) std::size_t FindOpenOrLinksAvx2(
+    const char** from, const char** p, const char* end, OpenOrLink* found,
+    std::size_t capacity) {
+  std::size_t count = 0;
+  for (bool more = true; more && count < capacity; ++count) {
+    OpenOrLink* const hit = &found[count];
+    hit->open = FindOpenOrLinkAvx2(*from, *p, end, &hit->line, &hit->header);
+    more = TakeOpenOrLink(hit, from, p, end);
+  }
+  return count;
+}
+#endif
+
+}  // namespace
+
+std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
+                                    const char* end, OpenOrLink* found,
+                                    std::size_t capacity) {
+  std::size_t count = 0;
+  for (bool more = true; more && count < capacity; ++count) {
+    OpenOrLink* const hit = &found[count];
+    hit->open =
+        FindOpenOrLinkPortable(*from, *p, end, &hit->line, &hit->header);
+    more = TakeOpenOrLink(hit, from, p, end);
+  }
+  return count;
+}
+
 HeaderLine ScanHeaderPortable(const char* p, const char* end) {
   const auto* lf = static_cast<const char*>(
       std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -586,18 +632,29 @@ HeaderLine ChooseScanHeader(const char* p, const char* end) {
   ChooseScans();
   return ScanHeader(p, end);
 }
+std::size_t ChooseFindOpenOrLinks(const char** from, const char** p,
+                                  const char* end, OpenOrLink* found,
+                                  std::size_t capacity) {
+  ChooseScans();
+  return FindOpenOrLinks(from, p, end, found, capacity);
+}
 const char* (*find_open_or_link)(const char*, const char*, const char*,
                                  const char**,
                                  HeaderLine*) = ChooseFindOpenOrLink;
 HeaderLine (*scan_header)(const char*, const char*) = ChooseScanHeader;
+std::size_t (*find_open_or_links)(const char**, const char**, const char*,
+                                  OpenOrLink*,
+                                  std::size_t) = ChooseFindOpenOrLinks;
 
 void ChooseScans() {
   find_open_or_link = FindOpenOrLinkPortable;
   scan_header = ScanHeaderPortable;
+  find_open_or_links = FindOpenOrLinksPortable;
 #if defined(__x86_64__)
   if (__builtin_cpu_supports("avx2")) {
     find_open_or_link = FindOpenOrLinkAvx2;
     scan_header = ScanHeaderAvx2Call;
+    find_open_or_links = FindOpenOrLinksAvx2;
   }
 #endif
 }
@@ -611,6 +668,11 @@ const char* FindOpenOrLink(const char* from, const char* p, const char* end,
 
 HeaderLine ScanHeader(const char* p, const char* end) {
   return scan_header(p, end);
+}
+
+std::size_t FindOpenOrLinks(const char** from, const char** p, const char* end,
+                            OpenOrLink* found, std::size_t capacity) {
+  return find_open_or_links(from, p, end, found, capacity);
 }
 
 namespace {

@@ -169,6 +169,35 @@ const char* FindOpenOrLinkPortable(const char* from, const char* p,
                                    const char* end, const char** line,
                                    HeaderLine* header);
 
+// Where a reader passing over a body starts: past the "#time" line that
+// Wine writes first in every body, whose '#' opens no link.
+inline const char* BodyStart(const char* from, const char* end) {
+  return StartsWith(from, end, "#time") ? from + 5 : from;
+}
+
+// A line of note that FindOpenOrLinks met: its '[' or '#' (`end` when the
+// text ended first), the line's start, the first line of the body it
+// stands in, and for a '[' its header line.
+struct OpenOrLink {
+  const char* open;
+  const char* line;
+  const char* from;
+  HeaderLine header;
+};
+// The lines of note that a reader passing over bodies meets, in file order,
+// without stopping at each: from *p in the body whose lines start at *from,
+// FindOpenOrLink's find; after a '[', the same in the body after its header
+// line, from BodyStart; after a link, from the byte after its '#'.  Fills
+// `found` with up to `capacity` (at least one) and returns how many, the
+// last at `end` if the text ended; *from and *p tell where to go on.  For a
+// text without NUL bytes.
+std::size_t FindOpenOrLinks(const char** from, const char** p, const char* end,
+                            OpenOrLink* found, std::size_t capacity);
+// The same as a machine without AVX2 finds them.
+std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
+                                    const char* end, OpenOrLink* found,
+                                    std::size_t capacity);
+
 // Decodes one raw UTF-8 sequence starting at a byte >= 0x80 as Wine's reader
 // does: a bad lead byte, or a lead whose sequence breaks off, is dropped on
 // its own; overlong forms and code points past U+10FFFF are dropped whole;

@@ -280,20 +280,27 @@ inline void Hive::OpenSection(const char* line, const char* open,
 
 const char* Hive::ReadSections(const char* line, const char* open) {
   const char* const end = text_.data() + text_.size();
-  HeaderLine header = ScanHeader(open + 1, end);
+  const HeaderLine header = ScanHeader(open + 1, end);
+  OpenSection(line, open, header.close);
+  if (current_ == kNone) return header.next;
+  // Passes over the bodies, taking their "#link" lines, from header to
+  // header; the scan finds a few of them at a time.
+  const char* from = header.next;
+  const char* p = BodyStart(from, end);
+  OpenOrLink found[32];
   for (;;) {
-    OpenSection(line, open, header.close);
-    if (current_ == kNone) return header.next;
-    // Passes over the body, taking its "#link" lines, to the next header.
-    const char* const from = header.next;
-    // Wine starts each body with its "#time" line, whose '#' opens no link.
-    for (open = StartsWith(from, end, "#time") ? from + 5 : from;; ++open) {
-      open = FindOpenOrLink(from, open, end, &line, &header);
-      if (open == end) return end;
+    const std::size_t count = FindOpenOrLinks(&from, &p, end, found, 32);
+    for (std::size_t i = 0; i < count; ++i) {
+      const OpenOrLink& hit = found[i];
+      if (hit.open == end) return end;
       // A line there may belong to a hex list from the line before it.
-      if (MayBeTaken(from, line)) return from;
-      if (*open == '[') break;
-      MakeLink();
+      if (MayBeTaken(hit.from, hit.line)) return hit.from;
+      if (*hit.open == '[') {
+        OpenSection(hit.line, hit.open, hit.header.close);
+        if (current_ == kNone) return hit.header.next;
+      } else {
+        MakeLink();
+      }
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/case_fold.h"
 #include "platform/hive_grammar_posix.h"
@@ -434,4 +435,72 @@ TEST(HiveGrammarTest, ScansAHeaderLine) {
   }
   text = "a\\\\]b]\n";  // An escaped backslash ends before the ']'.
   expect(text.size());
+}
+
+// The finds of a pass over bodies, a few at a time, are those of one scan
+// after another: a header's body is read from its start (past a "#time"
+// line), a link's from the byte after its '#'.
+TEST(HiveGrammarTest, FindsTheLinesOfNoteInOrder) {
+  std::string text;
+  const auto expect = [&](std::size_t size) {
+    const char* const begin = text.data();
+    const char* const end = begin + size;
+    // Byte by byte, one find after another.
+    std::vector<registry::OpenOrLink> want;
+    for (const char *from = begin, *p = begin;;) {
+      registry::OpenOrLink hit{nullptr, nullptr, from, {nullptr, nullptr}};
+      hit.open = OpenOrLinkByBytes(from, p, end, &hit.line);
+      want.push_back(hit);
+      if (hit.open == end) break;
+      if (*hit.open == '#') {
+        p = hit.open + 1;
+        continue;
+      }
+      want.back().header = HeaderByBytes(hit.open + 1, end);
+      from = want.back().header.next;
+      p = registry::StartsWith(from, end, "#time") ? from + 5 : from;
+    }
+    for (const auto find :
+         {registry::FindOpenOrLinks, registry::FindOpenOrLinksPortable}) {
+      for (const std::size_t capacity : {1, 2, 3, 32}) {
+        std::vector<registry::OpenOrLink> got;
+        std::vector<registry::OpenOrLink> found(capacity);
+        const char* from = begin;
+        const char* p = begin;
+        while (got.empty() || got.back().open != end) {
+          const std::size_t count =
+              find(&from, &p, end, found.data(), capacity);
+          ASSERT_GE(count, 1u);
+          ASSERT_LE(count, capacity);
+          got.insert(got.end(), found.begin(), found.begin() + count);
+          ASSERT_LE(got.size(), want.size()) << size << " " << capacity;
+        }
+        ASSERT_EQ(got.size(), want.size()) << size << " " << capacity;
+        for (std::size_t i = 0; i < want.size(); ++i) {
+          EXPECT_EQ(got[i].open, want[i].open) << size << " " << i;
+          EXPECT_EQ(got[i].from, want[i].from) << size << " " << i;
+          if (want[i].open == end) continue;
+          EXPECT_EQ(got[i].line, want[i].line) << size << " " << i;
+          if (*want[i].open != '[') continue;
+          EXPECT_EQ(got[i].header.close, want[i].header.close) << i;
+          EXPECT_EQ(got[i].header.next, want[i].header.next) << i;
+        }
+      }
+    }
+  };
+  // Sections with and without "#time" lines, links, '[' and '#' that
+  // open nothing, white space before a header, a header without its ']',
+  // and the text ending anywhere.
+  text =
+      "[a] 1\n#time=1\n\"v\"=\"[x]#link\"\n#link\n\n"
+      "[b\\]c] 2\n#time\n#link\n#linkX\n\n"
+      " \t[d\n#timed\n[e] 3\n#time=2\n#class=\"#\"\n\n"
+      "[f] 4\n#link\n#link\n";
+  for (int i = 0; i < 40; ++i) {
+    text += i % 3 == 0 ? "[Software\\\\Classes\\\\CLSID\\\\{" +
+                             std::string(i, 'x') + "}] 5\n#time=1d\n"
+                       : "[k" + std::to_string(i) + "]\n";
+    text += std::string(static_cast<std::size_t>(i * 7 % 90), 'y') + "\n\n";
+  }
+  for (std::size_t size = 0; size <= text.size(); ++size) expect(size);
 }
