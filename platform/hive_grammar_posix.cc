@@ -586,12 +586,17 @@ inline bool TakeOpenOrLink(OpenOrLink* hit, const char** from, const char** p,
 __attribute__((target("avx2"))) std::size_t FindOpenOrLinksAvx2(
     const char** from, const char** p, const char* end, OpenOrLink* found,
     std::size_t capacity) {
+  // In registers, not through the pointers that `found` may alias.
+  const char* body = *from;
+  const char* q = *p;
   std::size_t count = 0;
   for (bool more = true; more && count < capacity; ++count) {
     OpenOrLink* const hit = &found[count];
-    hit->open = FindOpenOrLinkAvx2(*from, *p, end, &hit->line, &hit->header);
-    more = TakeOpenOrLink(hit, from, p, end);
+    hit->open = FindOpenOrLinkAvx2(body, q, end, &hit->line, &hit->header);
+    more = TakeOpenOrLink(hit, &body, &q, end);
   }
+  *from = body;
+  *p = q;
   return count;
 }
 #endif
@@ -601,13 +606,16 @@ __attribute__((target("avx2"))) std::size_t FindOpenOrLinksAvx2(
 std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
                                     const char* end, OpenOrLink* found,
                                     std::size_t capacity) {
+  const char* body = *from;
+  const char* q = *p;
   std::size_t count = 0;
   for (bool more = true; more && count < capacity; ++count) {
     OpenOrLink* const hit = &found[count];
-    hit->open =
-        FindOpenOrLinkPortable(*from, *p, end, &hit->line, &hit->header);
-    more = TakeOpenOrLink(hit, from, p, end);
+    hit->open = FindOpenOrLinkPortable(body, q, end, &hit->line, &hit->header);
+    more = TakeOpenOrLink(hit, &body, &q, end);
   }
+  *from = body;
+  *p = q;
   return count;
 }
 
