@@ -56,7 +56,8 @@ bool SameBytes(const char* a, const char* b, std::size_t size) {
 // `from`: only a list on a line holding a backslash goes on, and none goes
 // on from the section's header.
 bool MayBeTaken(const char* from, const char* line) {
-  if (line == from) return false;
+  // Mostly the line before is empty, as Wine ends every body.
+  if (line - from < 2 || line[-2] == '\n') return false;
   const char* const lf = line - 1;
   const char* start = lf;
   while (start > from && start[-1] != '\n') --start;
