@@ -275,7 +275,7 @@ inline void Hive::OpenSection(const char* line, const char* open,
   const auto section = static_cast<std::uint32_t>(sections_.size());
   sections_.push_back(
       Section{static_cast<std::uint32_t>(line - text_.data()), kNone, 0});
-  StartSection(open + 1, close, section);
+  StartSection(line, open + 1, close, section);
   if (current_ != kNone) current_section_ = section;
 }
 
@@ -363,17 +363,16 @@ void Hive::AddRun(std::uint32_t key, std::uint32_t first, std::uint32_t last,
   keys_[key].last_pending = run;
 }
 
-bool Hive::Wait(std::uint32_t key, const char* p, const char* close,
-                std::uint32_t section) {
+bool Hive::Wait(std::uint32_t key, const char* header, const char* p,
+                const char* close, std::uint32_t section) {
   if (keys_[key].expanded) return false;
-  const char* const header = text_.data() + sections_[section].header;
   sections_[section].close = static_cast<std::uint16_t>(close - header);
   Queue(key, section, section, static_cast<std::uint16_t>(p - header));
   return true;
 }
 
-inline void Hive::StartSection(const char* name, const char* close,
-                               std::uint32_t section) {
+inline void Hive::StartSection(const char* header, const char* name,
+                               const char* close, std::uint32_t section) {
   current_ = kNone;
   if (close == nullptr) return;  // Malformed: Wine creates nothing.
   const std::string_view path(name, static_cast<std::size_t>(close - name));
@@ -381,8 +380,8 @@ inline void Hive::StartSection(const char* name, const char* close,
   // every path waits there.
   if (boundaries_.empty()) {
     previous_path_ = path;
-    if (MayWait(name, close, text_.data() + sections_[section].header) &&
-        Wait(kRoot, name, close, section)) {
+    if (MayWait(name, close, header) &&
+        Wait(kRoot, header, name, close, section)) {
       current_ = kDeferred;
       deferred_at_ = kRoot;
       return;
@@ -403,9 +402,9 @@ void Hive::ResumeSection(std::string_view path, std::uint32_t section) {
   const char* const p = name + (kept > 0 ? boundaries_[kept - 1].offset : 0);
   boundaries_.resize(kept);
   previous_path_ = path;
-  if (kept == 0 &&
-      MayWait(p, close, text_.data() + sections_[section].header) &&
-      Wait(kRoot, p, close, section)) {
+  const char* const header = text_.data() + sections_[section].header;
+  if (kept == 0 && MayWait(p, close, header) &&
+      Wait(kRoot, header, p, close, section)) {
     current_ = kDeferred;
     deferred_at_ = kRoot;
     return;
@@ -432,9 +431,10 @@ std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
       return pending == kNone || !follow || !keys_[parent].link ||
              CreateThroughLink(parent, &budget, &parent) == ERROR_SUCCESS;
     };
-    if (MayWait(p, close, text_.data() + sections_[section].header)) {
+    const char* const header = text_.data() + sections_[section].header;
+    if (MayWait(p, close, header)) {
       if (!into()) return kNone;
-      if (Wait(parent, p, close, section)) {
+      if (Wait(parent, header, p, close, section)) {
         *pending_at = parent;
         return kDeferred;
       }

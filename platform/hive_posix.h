@@ -136,7 +136,8 @@ class Hive {
   // it that passing over bodies reaches.  Returns where reading goes on line
   // by line.  Only for a text without NUL bytes.
   const char* ReadSections(const char* line, const char* open);
-  void StartSection(const char* name, const char* close, std::uint32_t section);
+  void StartSection(const char* header, const char* name, const char* close,
+                    std::uint32_t section);
   // The walk of a path that may resume where the previous path's went.
   [[gnu::noinline]] void ResumeSection(std::string_view path,
                                        std::uint32_t section);
@@ -151,9 +152,10 @@ class Hive {
                         const char* p, const char* close, std::uint32_t section,
                         std::uint32_t* pending_at);
   // Leaves the rest of the section's path from `p`, which may wait, waiting
-  // below `key` when the key is not read into yet.
-  bool Wait(std::uint32_t key, const char* p, const char* close,
-            std::uint32_t section);
+  // below `key` when the key is not read into yet.  `header` is where the
+  // section's header line starts.
+  bool Wait(std::uint32_t key, const char* header, const char* p,
+            const char* close, std::uint32_t section);
   // Makes the key's subkeys from its pending sections, in file order.
   void Expand(std::uint32_t key);
   // The first of sections from..last (last + 1 for none) whose path does not
