@@ -485,15 +485,17 @@ std::uint32_t Hive::RunEnd(const char* text, const Section* sections,
                            std::size_t element_at, std::size_t rest,
                            Same same) {
   // The rest was short enough to wait, and stays so.
-  for (; from <= last; ++from) {
-    const char* const other = text + sections[from].header;
-    if (sections[from].close <= rest || !same(other + element_at) ||
+  const Section* section = sections + from;
+  for (const Section* const stop = sections + last; section <= stop;
+       ++section) {
+    const char* const other = text + section->header;
+    if (section->close <= rest || !same(other + element_at) ||
         other[rest] == '\\' ||
         static_cast<unsigned char>(other[rest]) >= 0x80) {
       break;
     }
   }
-  return from;
+  return static_cast<std::uint32_t>(section - sections);
 }
 
 void Hive::Expand(std::uint32_t key) {
