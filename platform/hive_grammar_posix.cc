@@ -515,6 +515,22 @@ __attribute__((target("avx2"))) inline HeaderLine ScanHeaderAvx2(
   return HeaderLine{close, lf != nullptr ? lf + 1 : end};
 }
 
+// 256 bytes a step: a NUL makes the least of them zero.
+__attribute__((target("avx2"))) bool HoldsNulAvx2(const char* p,
+                                                  const char* end) {
+  for (; end - p >= 256; p += 256) {
+    __m256i least = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    for (int k = 1; k < 8; ++k) {
+      least = _mm256_min_epu8(
+          least,
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k)));
+    }
+    const __m256i zeros = _mm256_cmpeq_epi8(least, _mm256_setzero_si256());
+    if (!_mm256_testz_si256(zeros, zeros)) return true;
+  }
+  return HoldsNulPortable(p, end);
+}
+
 __attribute__((target("avx2"))) HeaderLine ScanHeaderAvx2Call(const char* p,
                                                               const char* end) {
   return ScanHeaderAvx2(p, end);
@@ -619,6 +635,10 @@ std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
   return count;
 }
 
+bool HoldsNulPortable(const char* p, const char* end) {
+  return std::memchr(p, '\0', static_cast<std::size_t>(end - p)) != nullptr;
+}
+
 HeaderLine ScanHeaderPortable(const char* p, const char* end) {
   const auto* lf = static_cast<const char*>(
       std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -640,6 +660,10 @@ HeaderLine ChooseScanHeader(const char* p, const char* end) {
   ChooseScans();
   return ScanHeader(p, end);
 }
+bool ChooseHoldsNul(const char* p, const char* end) {
+  ChooseScans();
+  return HoldsNul(p, end);
+}
 std::size_t ChooseFindOpenOrLinks(const char** from, const char** p,
                                   const char* end, OpenOrLink* found,
                                   std::size_t capacity) {
@@ -650,6 +674,7 @@ const char* (*find_open_or_link)(const char*, const char*, const char*,
                                  const char**,
                                  HeaderLine*) = ChooseFindOpenOrLink;
 HeaderLine (*scan_header)(const char*, const char*) = ChooseScanHeader;
+bool (*holds_nul)(const char*, const char*) = ChooseHoldsNul;
 std::size_t (*find_open_or_links)(const char**, const char**, const char*,
                                   OpenOrLink*,
                                   std::size_t) = ChooseFindOpenOrLinks;
@@ -658,8 +683,10 @@ void ChooseScans() {
   find_open_or_link = FindOpenOrLinkPortable;
   scan_header = ScanHeaderPortable;
   find_open_or_links = FindOpenOrLinksPortable;
+  holds_nul = HoldsNulPortable;
 #if defined(__x86_64__)
   if (__builtin_cpu_supports("avx2")) {
+    holds_nul = HoldsNulAvx2;
     find_open_or_link = FindOpenOrLinkAvx2;
     scan_header = ScanHeaderAvx2Call;
     find_open_or_links = FindOpenOrLinksAvx2;
@@ -673,6 +700,8 @@ const char* FindOpenOrLink(const char* from, const char* p, const char* end,
                            const char** line, HeaderLine* header) {
   return find_open_or_link(from, p, end, line, header);
 }
+
+bool HoldsNul(const char* p, const char* end) { return holds_nul(p, end); }
 
 HeaderLine ScanHeader(const char* p, const char* end) {
   return scan_header(p, end);

@@ -145,6 +145,11 @@ inline const char* LineOf(const char* from, const char* p) {
   return p;
 }
 
+// Whether a NUL byte stands from `p` to `end`.
+bool HoldsNul(const char* p, const char* end);
+// The same as a machine without AVX2 tells it.
+bool HoldsNulPortable(const char* p, const char* end);
+
 // A section's header line from `p`, after its '[': the first ']' before the
 // line's LF that no escape takes (nullptr when none), and where the next
 // line starts (`end` when none comes).  For a text without NUL bytes.

@@ -198,7 +198,7 @@ bool Hive::Load(HiveBytes text) {
   text_ = std::move(text);
   const char* const begin = text_.data();
   const char* const end = begin + text_.size();
-  may_hold_nul_ = std::memchr(begin, '\0', text_.size()) != nullptr;
+  may_hold_nul_ = HoldsNul(begin, end);
 
   Lines lines(begin, end, may_hold_nul_);
   Line line;

@@ -389,6 +389,26 @@ TEST(HiveGrammarTest, FindsTheFirstOpenOrLinkOnALine) {
   expect(0, 0, 295);
 }
 
+// A NUL is seen wherever it stands within and across the 256-byte steps,
+// and none past the end.
+TEST(HiveGrammarTest, TellsWhetherANulStands) {
+  std::string text(600, '\x01');
+  for (const auto holds : {registry::HoldsNul, registry::HoldsNulPortable}) {
+    EXPECT_FALSE(holds(text.data(), text.data() + text.size()));
+    for (std::size_t at = 0; at < text.size(); ++at) {
+      text[at] = '\0';
+      for (const std::size_t from : {std::size_t{0}, std::size_t{1}}) {
+        const char* const begin = text.data() + from;
+        EXPECT_EQ(holds(begin, text.data() + text.size()), at >= from) << at;
+        if (at < from) continue;
+        EXPECT_FALSE(holds(begin, text.data() + at)) << at;
+        EXPECT_TRUE(holds(begin, text.data() + at + 1)) << at;
+      }
+      text[at] = static_cast<char>(0x80 + at % 128);
+    }
+  }
+}
+
 // The header line's ']' and end, found byte by byte.
 registry::HeaderLine HeaderByBytes(const char* p, const char* end) {
   const char* lf = std::find(p, end, '\n');
