@@ -129,13 +129,15 @@ const char* ParseNumber(const char* p, const char* end, std::uint64_t* value) {
     p += 2;
   }
   const char* digits = p;
+  // Leading zeros add nothing; more than 16 digits after them overflow.
+  while (p < end && *p == '0') ++p;
+  const char* const significant = p;
   std::uint64_t v = 0;
-  bool overflow = false;
   for (int d; p < end && (d = HexDigit(*p)) >= 0; ++p) {
-    if (v > (UINT64_MAX >> 4)) overflow = true;
     v = (v << 4) | static_cast<std::uint64_t>(d);
   }
   if (p == digits) return nullptr;
+  const bool overflow = p - significant > 16;
   // Out of range is all ones, as strtoul returns ULONG_MAX, sign or none.
   *value = overflow ? UINT64_MAX : negative ? 0 - v : v;
   return p;

@@ -178,6 +178,11 @@ TEST(HiveGrammarTest, Numbers) {
   EXPECT_EQ(number("-1"), UINT64_MAX);
   EXPECT_EQ(number("-2"), UINT64_MAX - 1);
   EXPECT_EQ(number("ffffffffffffffff"), UINT64_MAX);
+  EXPECT_EQ(number("1000000000000000"), 0x1000000000000000u);
+  // Leading zeros count for nothing.
+  EXPECT_EQ(number("000000000000000000001000000000000000"),
+            0x1000000000000000u);
+  EXPECT_EQ(number("00000000000000000000"), 0u);
   // Too large for 64 bits: all ones, whatever the sign.
   EXPECT_EQ(number("10000000000000000"), UINT64_MAX);
   EXPECT_EQ(number("-10000000000000000"), UINT64_MAX);
