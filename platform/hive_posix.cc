@@ -929,17 +929,39 @@ bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
     const bool lists =
         std::string_view(begin, static_cast<std::size_t>(end - begin))
             .find("hex") != std::string_view::npos;
-    ForEachLineIn(begin, end,
-                  [&](const char* p, const char* stop, Lines* more) {
-                    if (*p != '"' && *p != '@') return;
-                    // A later line for the same name replaces the value.
-                    if (const char* data = MatchValueName(p, stop, name)) {
-                      ParseValueData(data, stop, more, value);
-                      found = true;
-                    } else if (lists) {
-                      StepOverValue(p, stop, more);
-                    }
-                  });
+    const auto take = [&](const char* p, const char* stop, Lines* more) {
+      if (*p != '"' && *p != '@') return;
+      // A later line for the same name replaces the value.
+      if (const char* data = MatchValueName(p, stop, name)) {
+        ParseValueData(data, stop, more, value);
+        found = true;
+      } else if (lists) {
+        StepOverValue(p, stop, more);
+      }
+    };
+    if (lists || may_hold_nul_ || name.empty()) {
+      ForEachLineIn(begin, end, take);
+      return;
+    }
+    // Lines that stand alone: only one that starts with white space, or
+    // with a quote and a name whose first byte may be the name's first
+    // unit, can be the name's.  ('@' names the default value alone.)
+    const char16_t first = FoldCase(name[0]);
+    ForEachLineStart(begin, end, [&](const char* start) {
+      const auto c = static_cast<unsigned char>(start[0]);
+      if (c == '"') {
+        if (start + 1 == end) return;
+        const auto next = static_cast<unsigned char>(start[1]);
+        if (next < 0x80 && next != '\\' && FoldCase(next) != first) return;
+      } else if (c == '\n' || !IsSpace(static_cast<char>(c))) {
+        return;
+      }
+      Lines lines(start, end, false);
+      Line line;
+      lines.Next(&line);
+      const char* const p = SkipSpace(line.begin, line.end);
+      if (p != line.end) take(p, line.end, &lines);
+    });
   });
   return found;
 }

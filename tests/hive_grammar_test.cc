@@ -394,6 +394,29 @@ TEST(HiveGrammarTest, FindsTheFirstOpenOrLinkOnALine) {
   expect(0, 0, 295);
 }
 
+// Every line's start is met, in order, whatever the text's size and
+// wherever its LFs stand relative to the 64-byte blocks.
+TEST(HiveGrammarTest, MeetsEveryLineStart) {
+  std::string text;
+  for (std::size_t size = 0; size < 200; ++size) {
+    for (const std::size_t step : {1, 2, 7, 31, 64, 65}) {
+      text.assign(size, 'x');
+      for (std::size_t at = size % step; at < size; at += step) {
+        text[at] = '\n';
+      }
+      const char* const end = text.data() + text.size();
+      std::vector<const char*> want;
+      for (const char* p = text.data(); p < end; ++p) {
+        if (p == text.data() || p[-1] == '\n') want.push_back(p);
+      }
+      std::vector<const char*> got;
+      registry::ForEachLineStart(
+          text.data(), end, [&](const char* line) { got.push_back(line); });
+      EXPECT_EQ(got, want) << size << " " << step;
+    }
+  }
+}
+
 // A NUL is seen wherever it stands within and across the 256-byte steps,
 // and none past the end.
 TEST(HiveGrammarTest, TellsWhetherANulStands) {

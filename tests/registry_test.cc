@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -433,6 +434,61 @@ TEST_F(RegistryTest, QueryReturnsWhatWineReturns) {
 
 // A buffer of exactly the data's size, with a guard byte behind it: the
 // terminator that an unterminated string gets needs room of its own.
+// A body without a hex list is searched only at the lines that may hold
+// the name; the answers are those of reading every line, which a comment
+// holding "hex" makes the reader do.
+TEST_F(RegistryTest, ValuesAreFoundInBodiesReadLineByLineOrNot) {
+  const std::vector<std::string> forms = {"\"DisplayName\"=\"plain\"",
+                                          "\"displayNAME\"=\"cased\"",
+                                          "  \"DisplayName\"=\"spaced\"",
+                                          "\t\"DisplayName\"=\"tab\"",
+                                          "\"Disp\\x6cayName\"=\"escape\"",
+                                          "\"\\DisplayName\"=\"lead\"",
+                                          "\"DisplayVersion\"=\"1.0\"",
+                                          "\"Display\"=\"short\"",
+                                          "@=\"default\"",
+                                          "\"\xc3\x89\"=\"raw\"",
+                                          "\"DisplayName\"",
+                                          "\"DisplayName",
+                                          "\"",
+                                          "",
+                                          "\r",
+                                          "\"DisplayName\"=\"cr\"\r",
+                                          "#comment",
+                                          "garbage",
+                                          "\"DisplayName\"=dword:00000001",
+                                          "\"\"=\"empty\"",
+                                          " ",
+                                          "\"x\"=\"x\""};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 300; ++round) {
+    std::string body;
+    const int lines = static_cast<int>(random() % 12);
+    for (int i = 0; i < lines; ++i) {
+      body += forms[random() % forms.size()];
+      if (i + 1 < lines || random() % 2 == 0) body += "\n";
+    }
+    Use(Hive({{"Alone", body}, {"Listed", ";hex\n" + body}}));
+    Key alone;
+    Key listed;
+    ASSERT_EQ(alone.Open(HKEY_LOCAL_MACHINE,
+                         (std::string(kUninstall) + "\\Alone").c_str()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(listed.Open(HKEY_LOCAL_MACHINE,
+                          (std::string(kUninstall) + "\\Listed").c_str()),
+              ERROR_SUCCESS);
+    for (const char* name :
+         {"DisplayName", "DISPLAYNAME", "Display", "\xc3\xa9", "x", ""}) {
+      const Read want = Query(listed.get(), name, 64);
+      const Read got = Query(alone.get(), name, 64);
+      EXPECT_EQ(got.status, want.status) << name << "\n" << body;
+      EXPECT_EQ(got.size, want.size) << name << "\n" << body;
+      EXPECT_EQ(got.type, want.type) << name << "\n" << body;
+      EXPECT_EQ(got.bytes, want.bytes) << name << "\n" << body;
+    }
+  }
+}
+
 TEST_F(RegistryTest, AReadThatFillsTheBufferWritesNoByteMore) {
   Use(Hive({{"App",
              "\"NoTerm\"=hex(1):41,00,42,00\n\"Sz\"=\"AB\"\n"
