@@ -600,8 +600,11 @@ inline bool TakeOpenOrLink(OpenOrLink* hit, const char** from, const char** p,
   return true;
 }
 
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) std::size_t FindOpenOrLinksAvx2(
+// Up to `capacity` finds of `kFind`, one after another.  Inlined into each
+// caller, so that the AVX2 scan is inlined too.
+template <const char* (*kFind)(const char*, const char*, const char*,
+                               const char**, HeaderLine*)>
+[[gnu::always_inline]] inline std::size_t CollectOpenOrLinks(
     const char** from, const char** p, const char* end, OpenOrLink* found,
     std::size_t capacity) {
   // In registers, not through the pointers that `found` may alias.
@@ -610,12 +613,19 @@ __attribute__((target("avx2"))) std::size_t FindOpenOrLinksAvx2(
   std::size_t count = 0;
   for (bool more = true; more && count < capacity; ++count) {
     OpenOrLink* const hit = &found[count];
-    hit->open = FindOpenOrLinkAvx2(body, q, end, &hit->line, &hit->header);
+    hit->open = kFind(body, q, end, &hit->line, &hit->header);
     more = TakeOpenOrLink(hit, &body, &q, end);
   }
   *from = body;
   *p = q;
   return count;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"), flatten)) std::size_t FindOpenOrLinksAvx2(
+    const char** from, const char** p, const char* end, OpenOrLink* found,
+    std::size_t capacity) {
+  return CollectOpenOrLinks<FindOpenOrLinkAvx2>(from, p, end, found, capacity);
 }
 #endif
 
@@ -624,17 +634,8 @@ __attribute__((target("avx2"))) std::size_t FindOpenOrLinksAvx2(
 std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
                                     const char* end, OpenOrLink* found,
                                     std::size_t capacity) {
-  const char* body = *from;
-  const char* q = *p;
-  std::size_t count = 0;
-  for (bool more = true; more && count < capacity; ++count) {
-    OpenOrLink* const hit = &found[count];
-    hit->open = FindOpenOrLinkPortable(body, q, end, &hit->line, &hit->header);
-    more = TakeOpenOrLink(hit, &body, &q, end);
-  }
-  *from = body;
-  *p = q;
-  return count;
+  return CollectOpenOrLinks<FindOpenOrLinkPortable>(from, p, end, found,
+                                                    capacity);
 }
 
 bool HoldsNulPortable(const char* p, const char* end) {
