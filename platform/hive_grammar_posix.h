@@ -7,6 +7,7 @@
 #define PLATFORM_HIVE_GRAMMAR_POSIX_H_
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -87,29 +88,76 @@ inline bool StartsWith(const char* p, const char* end, std::string_view s) {
          std::memcmp(p, s.data(), s.size()) == 0;
 }
 
+// The high bits of the bytes of `word` that are a backslash, past ASCII or,
+// when `kTerminated`, `terminator`, and perhaps of bytes after one of them:
+// nonzero exactly when one stands in the word.
+template <bool kTerminated>
+inline std::uint64_t PlainStops(std::uint64_t word, char terminator) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t backslashes = word ^ (kOnes * '\\');
+  std::uint64_t stops = ((backslashes - kOnes) & ~backslashes) | word;
+  if constexpr (kTerminated) {
+    const std::uint64_t terminators =
+        word ^ (kOnes * static_cast<unsigned char>(terminator));
+    stops |= (terminators - kOnes) & ~terminators;
+  }
+  return stops & (kOnes * 0x80);
+}
+
 // The first backslash, byte past ASCII or, when `kTerminated`, `terminator`
 // from `p` on, or `end`: where a string or key name stops being its own
 // bytes, eight bytes at a time.
 template <bool kTerminated>
 inline const char* PlainEnd(const char* p, const char* end, char terminator) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   for (std::uint64_t word; end - p >= 8; p += 8) {
     std::memcpy(&word, p, 8);
-    const std::uint64_t backslashes = word ^ (kOnes * '\\');
-    std::uint64_t stops = ((backslashes - kOnes) & ~backslashes) | word;
-    if constexpr (kTerminated) {
-      const std::uint64_t terminators =
-          word ^ (kOnes * static_cast<unsigned char>(terminator));
-      stops |= (terminators - kOnes) & ~terminators;
-    }
-    if ((stops & kHigh) != 0) break;
+    if (PlainStops<kTerminated>(word, terminator) != 0) break;
   }
   while (p < end && *p != '\\' && static_cast<unsigned char>(*p) < 0x80 &&
          (!kTerminated || *p != terminator)) {
     ++p;
   }
   return p;
+}
+
+// The eight units of a name from `i` as a word of their bytes, when all
+// of them are ASCII.
+inline bool AsciiWord(std::string_view name, std::size_t i,
+                      std::uint64_t* word) {
+  std::memcpy(word, name.data() + i, 8);
+  return (*word & 0x8080808080808080ull) == 0;
+}
+inline bool AsciiWord(std::u16string_view name, std::size_t i,
+                      std::uint64_t* word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // Four units a word, each narrowed into its low byte.
+    const auto narrow = [](std::uint64_t units) {
+      units = (units | units >> 8) & 0x0000FFFF0000FFFFull;
+      return (units | units >> 16) & 0xFFFFFFFFull;
+    };
+    std::uint64_t low, high;
+    std::memcpy(&low, name.data() + i, 8);
+    std::memcpy(&high, name.data() + i + 4, 8);
+    *word = narrow(low) | narrow(high) << 32;
+    return ((low | high) & 0xFF80FF80FF80FF80ull) == 0;
+  }
+  unsigned char bytes[8];
+  char16_t all = 0;
+  for (std::size_t k = 0; k < 8; ++k) {
+    all |= name[i + k];
+    bytes[k] = static_cast<unsigned char>(name[i + k]);
+  }
+  std::memcpy(word, bytes, 8);
+  return all < 0x80;
+}
+
+// Eight ASCII bytes folded as FoldCase folds ASCII: capitals to small
+// letters.  No byte carries into the next, as none is past 0x7F.
+inline std::uint64_t FoldAscii(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t from_a = word + kOnes * (0x80 - 'A');
+  const std::uint64_t past_z = word + kOnes * (0x80 - 'Z' - 1);
+  return word | ((from_a & ~past_z & kOnes * 0x80) >> 2);
 }
 
 // Where a key name stops being its own bytes.

@@ -91,34 +91,6 @@ inline std::uint64_t HashStep(std::uint64_t hash, std::uint64_t word) {
   return (std::rotl(hash, 5) ^ word) * kHashFactor;
 }
 
-// The eight units of a name from `i` as a word of their bytes, when all
-// of them are ASCII.
-inline bool AsciiWord(std::string_view name, std::size_t i,
-                      std::uint64_t* word) {
-  std::memcpy(word, name.data() + i, 8);
-  return (*word & 0x8080808080808080ull) == 0;
-}
-inline bool AsciiWord(std::u16string_view name, std::size_t i,
-                      std::uint64_t* word) {
-  unsigned char bytes[8];
-  char16_t all = 0;
-  for (std::size_t k = 0; k < 8; ++k) {
-    all |= name[i + k];
-    bytes[k] = static_cast<unsigned char>(name[i + k]);
-  }
-  std::memcpy(word, bytes, 8);
-  return all < 0x80;
-}
-
-// Eight ASCII bytes folded as FoldCase folds ASCII: capitals to small
-// letters.  No byte carries into the next, as none is past 0x7F.
-inline std::uint64_t FoldAscii(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  const std::uint64_t from_a = word + kOnes * (0x80 - 'A');
-  const std::uint64_t past_z = word + kOnes * (0x80 - 'Z' - 1);
-  return word | ((from_a & ~past_z & kOnes * 0x80) >> 2);
-}
-
 // A name's hash below `parent`, the same for the file's bytes as for the
 // units they stand for: eight ASCII units a step, any other unit alone.
 template <typename Text>
