@@ -74,7 +74,8 @@ constexpr std::ptrdiff_t kMaxRestEnd = std::ptrdiff_t{1} << 16;
 // for an element over the limit, it starts with an element for certain, and
 // its section's record can hold it.
 bool MayWait(const char* p, const char* close, const char* header) {
-  return p < close && close - p <= static_cast<std::ptrdiff_t>(kMaxNameUnits) &&
+  // From 1 to kMaxNameUnits bytes, as one unsigned test.
+  return static_cast<std::size_t>(close - p) - 1 < kMaxNameUnits &&
          *p != '\\' && static_cast<unsigned char>(*p) < 0x80 &&
          close - header < kMaxRestEnd;
 }
@@ -251,6 +252,26 @@ inline void Hive::OpenSection(const char* line, const char* open,
   if (current_ != kNone) current_section_ = section;
 }
 
+inline bool Hive::JoinRootRun(const char* line, const char* open,
+                              const char* close) {
+  // The section before waits at the root, so the root is not read into, no
+  // separator is kept, and the root's last run ends with that section.
+  if (current_ != kDeferred || deferred_at_ != kRoot || close == nullptr) {
+    return false;
+  }
+  const char* const name = open + 1;
+  Run& tail = runs_[keys_[kRoot].last_pending];
+  if (!MayWait(name, close, line) || tail.rest != name - line) return false;
+  const auto section = static_cast<std::uint32_t>(sections_.size());
+  sections_.push_back(Section{static_cast<std::uint32_t>(line - text_.data()),
+                              kNone, static_cast<std::uint16_t>(close - line)});
+  tail.last = section;
+  previous_path_ =
+      std::string_view(name, static_cast<std::size_t>(close - name));
+  current_section_ = section;
+  return true;
+}
+
 const char* Hive::ReadSections(const char* line, const char* open) {
   const char* const end = text_.data() + text_.size();
   const HeaderLine header = ScanHeader(open + 1, end);
@@ -269,6 +290,7 @@ const char* Hive::ReadSections(const char* line, const char* open) {
       // A line there may belong to a hex list from the line before it.
       if (MayBeTaken(hit.from, hit.line)) return hit.from;
       if (*hit.open == '[') {
+        if (JoinRootRun(hit.line, hit.open, hit.header.close)) continue;
         OpenSection(hit.line, hit.open, hit.header.close);
         if (current_ == kNone) return hit.header.next;
       } else {

@@ -138,6 +138,10 @@ class Hive {
   const char* ReadSections(const char* line, const char* open);
   void StartSection(const char* header, const char* name, const char* close,
                     std::uint32_t section);
+  // Opens the section as OpenSection would when it only joins the run of
+  // the section before it, waiting at the root; false, with nothing done,
+  // for any other section.
+  bool JoinRootRun(const char* line, const char* open, const char* close);
   // The walk of a path that may resume where the previous path's went.
   [[gnu::noinline]] void ResumeSection(std::string_view path,
                                        std::uint32_t section);

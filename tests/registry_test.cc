@@ -253,6 +253,39 @@ TEST_F(RegistryTest, OpensKeysBelowHeadersOfAnyLength) {
             std::string("Leaf\0", 5));
 }
 
+// A section goes on the run of sections waiting at the root only when the
+// section just before it waits there too.
+TEST_F(RegistryTest, OnlyASectionAfterOneWaitingAtTheRootJoinsItsRun) {
+  const std::string below =
+      "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\";
+  const auto section = [](const std::string& path, const std::string& name) {
+    return "[" + path + "] 0\n\"DisplayName\"=\"" + name + "\"\n\n";
+  };
+  Use("WINE REGISTRY Version 2\n#arch=win64\n\n" + section(below + "A", "A") +
+      // No ']': the header opens nothing and its value is lost.
+      "[" + below + "Broken 0\n\"DisplayName\"=\"lost\"\n\n" +
+      section(below + "B", "B") +
+      // Led by a separator, the rest of the path waits from further on.
+      section("\\\\" + below + "C", "C") +
+      // Led by a byte past ASCII, the path is walked at once, from the root.
+      section("\xc3\x89tude", "E") + section(below + "D", "D"));
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "DisplayName", 16).status,
+            ERROR_FILE_NOT_FOUND);
+  Key key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  ASSERT_EQ(Subkeys(key.get()), (std::vector<std::string>{"A", "B", "C", "D"}));
+  for (const char* name : {"A", "B", "C", "D"}) {
+    Key sub;
+    ASSERT_EQ(sub.Open(key.get(), name), ERROR_SUCCESS);
+    EXPECT_EQ(Query(sub.get(), "DisplayName", 16).bytes.substr(0, 2),
+              std::string(name) + '\0');
+  }
+  Key etude;
+  ASSERT_EQ(etude.Open(HKEY_LOCAL_MACHINE, "\xc3\x89tude"), ERROR_SUCCESS);
+  EXPECT_EQ(Query(etude.get(), "DisplayName", 16).bytes.substr(0, 2),
+            std::string("E\0", 2));
+}
+
 TEST_F(RegistryTest, ClosedHandlesStayInvalid) {
   Use(Hive({{"App", "\"DisplayName\"=\"App\"\n"}}));
   HKEY first;

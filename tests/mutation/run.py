@@ -170,8 +170,8 @@ MUTANTS = [
     ('platform/hive_posix.cc', "         *p != '\\\\' && static_cast<unsigned char>(*p) < 0x80 &&",
      '         static_cast<unsigned char>(*p) < 0x80 &&',
      'a path of empty elements waits below its own key'),
-    ('platform/hive_posix.cc', 'close - p <= static_cast<std::ptrdiff_t>(kMaxNameUnits) &&',
-     'close - p <= 2 * static_cast<std::ptrdiff_t>(kMaxNameUnits) &&',
+    ('platform/hive_posix.cc', 'static_cast<std::size_t>(close - p) - 1 < kMaxNameUnits &&',
+     'static_cast<std::size_t>(close - p) - 1 < 2 * kMaxNameUnits &&',
      'a section to be dropped opens one while it waits'),
     ('platform/hive_posix.cc', 'if (section->close <= rest || !same(other + element_at) ||',
      'if (section->close < rest || !same(other + element_at) ||',
@@ -222,6 +222,12 @@ MUTANTS = [
      'if (!AsciiWord(name, i, &units)) {', 'a value name that ends early matches a longer one'),
     ('platform/hive_grammar_posix.cc', "if (PlainStops<true>(bytes, '\"') != 0 || !AsciiWord(name, i, &units)) {",
      "if (PlainStops<true>(bytes, '\"') != 0) {", 'a value name past ASCII matches by its low bytes'),
+    ('platform/hive_posix.cc', 'if (current_ != kDeferred || deferred_at_ != kRoot || close == nullptr) {',
+     'if (deferred_at_ != kRoot || close == nullptr) {', 'a section joins the root run after one that opened'),
+    ('platform/hive_posix.cc', 'if (current_ != kDeferred || deferred_at_ != kRoot || close == nullptr) {',
+     'if (current_ != kDeferred || close == nullptr) {', 'a section joins the root run after one that waits elsewhere'),
+    ('platform/hive_posix.cc', '|| tail.rest != name - line) return false;',
+     ') return false;', 'a path indented otherwise joins the root run'),
     ('platform/registry_posix.cc',
      'if (!registry.value_name_known || name != registry.value_name) {',
      'if (!registry.value_name_known) {', 'every value read is the first one asked for'),
@@ -334,6 +340,9 @@ EQUIVALENT = [
      'names equal under the fold are one key, so siblings never tie'),
     ('app/main.cc', '!= ERROR_SUCCESS ||\n      root == nullptr)', '!= ERROR_SUCCESS)',
      'a successful open always gives a handle'),
+    ('platform/hive_posix.cc', 'if (current_ != kDeferred || deferred_at_ != kRoot || close == nullptr) {',
+     'if (current_ != kDeferred || deferred_at_ != kRoot) {',
+     'MayWait refuses a header without its bracket too; the test keeps a null pointer out of it'),
 ]
 
 
