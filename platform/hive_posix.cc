@@ -97,17 +97,23 @@ inline std::uint64_t HashStep(std::uint64_t hash, std::uint64_t word) {
 template <typename Text>
 std::uint32_t HashName(std::uint32_t parent, Text name) {
   std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
-  std::size_t i = 0;
-  for (std::uint64_t word; name.size() - i >= 8; i += 8) {
-    if (AsciiWord(name, i, &word)) {
+  const auto eight = [&](std::size_t at) {
+    if (std::uint64_t word; AsciiWord(name, at, &word)) {
       hash = HashStep(hash, FoldAscii(word));
     } else {
-      for (std::size_t k = i; k < i + 8; ++k) {
+      for (std::size_t k = at; k < at + 8; ++k) {
         hash = HashStep(hash, FoldCase(Unit(name[k])));
       }
     }
+  };
+  std::size_t i = 0;
+  for (; name.size() - i >= 8; i += 8) eight(i);
+  if (i > 0 && i < name.size()) {
+    // The last units of a longer name go in as the eight that end it.
+    eight(name.size() - 8);
+  } else {
+    for (; i < name.size(); ++i) hash = HashStep(hash, FoldCase(Unit(name[i])));
   }
-  for (; i < name.size(); ++i) hash = HashStep(hash, FoldCase(Unit(name[i])));
   hash = (hash ^ (hash >> 32)) * kHashFactor;
   return static_cast<std::uint32_t>(hash >> 32);
 }
