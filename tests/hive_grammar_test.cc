@@ -127,6 +127,15 @@ TEST(HiveGrammarTest, StringForms) {
                            "@=junk", "@=", "@=str(2)\"x\""}) {
     EXPECT_EQ(Data(line), kMalformed) << line;
   }
+  // Plain strings of every length around the steps they are widened in.
+  std::string text;
+  std::u16string units;
+  for (int size = 0; size <= 40; ++size) {
+    EXPECT_EQ(Data("@=\"" + text + "\""), Sz(units)) << text;
+    text.push_back(static_cast<char>(' ' + size * 7 % 95));
+    if (text.back() == '"' || text.back() == '\\') text.back() = '.';
+    units.push_back(static_cast<unsigned char>(text.back()));
+  }
 }
 
 TEST(HiveGrammarTest, Escapes) {
