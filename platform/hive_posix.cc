@@ -787,7 +787,13 @@ LONG Hive::Walk(std::uint32_t from, Text path, bool follow_last, int* budget,
   Text element;
   while (elements.Next(&element)) {
     Expand(key);
-    key = FindChild(key, element, HashName(key, element));
+    // Names are alike under the fold for one key below a parent at most.
+    if (named_ != kNone && keys_[named_].parent == key &&
+        SameFolded(Name(named_), element)) {
+      key = named_;
+    } else {
+      key = FindChild(key, element, HashName(key, element));
+    }
     if (key == kNone) return ERROR_FILE_NOT_FOUND;
     if (keys_[key].link && (follow_last || !elements.AtEnd())) {
       const LONG status = FollowLink(key, budget, &key);
@@ -842,6 +848,7 @@ Hive::NameView Hive::Name(std::uint32_t key) const {
 }
 
 void Hive::NameUtf8(std::uint32_t key, std::string* out) const {
+  named_ = key;
   const NameView name = Name(key);
   if (name.bytes != nullptr) {
     out->assign(name.bytes, name.size());

@@ -59,7 +59,8 @@ class Hive {
   // The direct subkeys of `key` in Wine's enumeration order.
   const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
 
-  // The key's name in the ANSI code page (UTF-8), into *out.
+  // The key's name in the ANSI code page (UTF-8), into *out.  The key is
+  // then looked at first when a path names a child of its parent.
   void NameUtf8(std::uint32_t key, std::string* out) const;
 
   // The key's "#time=" stamp as a FILETIME count, 0 when it has none.
@@ -267,6 +268,9 @@ class Hive {
   std::uint32_t last_child_ = kNone;
   std::string_view previous_path_;
   std::vector<Boundary> boundaries_;
+  // The key whose name NameUtf8 gave last: a key is mostly opened by the
+  // name just listed for it.
+  mutable std::uint32_t named_ = kNone;
 };
 
 }  // namespace registry

@@ -286,6 +286,24 @@ TEST_F(RegistryTest, OnlyASectionAfterOneWaitingAtTheRootJoinsItsRun) {
             std::string("E\0", 2));
 }
 
+// The key just listed is the one its name opens, but only below its parent.
+TEST_F(RegistryTest, AListedNameOpensItsKeyOnlyBelowItsParent) {
+  Use(Hive({{"A\\\\Same", "\"DisplayName\"=\"below A\"\n"},
+            {"B\\\\Same", "\"DisplayName\"=\"below B\"\n"}}));
+  Key uninstall;
+  ASSERT_EQ(uninstall.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  Key a;
+  Key b;
+  ASSERT_EQ(a.Open(uninstall.get(), "A"), ERROR_SUCCESS);
+  ASSERT_EQ(b.Open(uninstall.get(), "B"), ERROR_SUCCESS);
+  ASSERT_EQ(Subkeys(a.get()), std::vector<std::string>{"Same"});
+  Key same;
+  EXPECT_EQ(same.Open(uninstall.get(), "Same"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(same.Open(b.get(), "same"), ERROR_SUCCESS);
+  EXPECT_EQ(Query(same.get(), "DisplayName", 16).bytes.substr(0, 8),
+            std::string("below B\0", 8));
+}
+
 TEST_F(RegistryTest, ClosedHandlesStayInvalid) {
   Use(Hive({{"App", "\"DisplayName\"=\"App\"\n"}}));
   HKEY first;

@@ -230,6 +230,10 @@ MUTANTS = [
      'a long plain string keeps only its last eight units'),
     ('platform/hive_grammar_posix.cc', '        widen(size - 8);\n', '',
      'a plain string loses its last units'),
+    ('platform/hive_posix.cc', 'if (named_ != kNone && keys_[named_].parent == key &&',
+     'if (named_ != kNone &&', 'a key listed below one parent opens below another'),
+    ('platform/hive_posix.cc', '        SameFolded(Name(named_), element)) {',
+     '        true) {', 'any name opens the key listed last'),
     ('platform/hive_posix.cc', '|| tail.rest != name - line) return false;',
      ') return false;', 'a path indented otherwise joins the root run'),
     ('platform/registry_posix.cc',
@@ -347,6 +351,8 @@ EQUIVALENT = [
     ('platform/hive_posix.cc', 'if (current_ != kDeferred || deferred_at_ != kRoot || close == nullptr) {',
      'if (current_ != kDeferred || deferred_at_ != kRoot) {',
      'MayWait refuses a header without its bracket too; the test keeps a null pointer out of it'),
+    ('platform/hive_posix.cc', '  named_ = key;\n', '',
+     'the key listed last is only looked at first; FindChild finds the same key'),
 ]
 
 
