@@ -611,16 +611,18 @@ void Hive::SpareFirst<T>::deallocate(T* p, std::size_t n) noexcept {
 template struct Hive::SpareFirst<Hive::Section>;
 
 template <typename Text>
+bool Hive::IsChild(std::uint32_t key, std::uint32_t parent, Text name) const {
+  return keys_[key].parent == parent && SameFolded(Name(key), name);
+}
+
+template <typename Text>
 std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
                               std::uint32_t hash) const {
   const std::size_t mask = table_.size() - 1;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const std::uint32_t index = table_[slot];
     if (index == kNone) return kNone;
-    const Key& key = keys_[index];
-    if (key.parent == parent && SameFolded(Name(index), name)) {
-      return index;
-    }
+    if (IsChild(index, parent, name)) return index;
   }
 }
 
@@ -787,9 +789,7 @@ LONG Hive::Walk(std::uint32_t from, Text path, bool follow_last, int* budget,
   Text element;
   while (elements.Next(&element)) {
     Expand(key);
-    // Names are alike under the fold for one key below a parent at most.
-    if (named_ != kNone && keys_[named_].parent == key &&
-        SameFolded(Name(named_), element)) {
+    if (named_ != kNone && IsChild(named_, key, element)) {
       key = named_;
     } else {
       key = FindChild(key, element, HashName(key, element));

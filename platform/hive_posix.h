@@ -180,6 +180,10 @@ class Hive {
                                 std::uint32_t last, std::uint16_t rest);
   void Attach(std::uint32_t key, std::uint32_t section);
   // `Text` is a std::u16string_view, or a std::string_view of ASCII.
+  // Whether `key` is the child of `parent` named `name`: names alike under
+  // the fold are one key below a parent.
+  template <typename Text>
+  bool IsChild(std::uint32_t key, std::uint32_t parent, Text name) const;
   template <typename Text>
   std::uint32_t FindChild(std::uint32_t parent, Text name,
                           std::uint32_t hash) const;
