@@ -9,6 +9,8 @@ Deterministic for a given seed.
 
 --uninstall-only writes just the Uninstall sections (no header), to be
 appended to a real prefix's system.reg while no server runs.
+--names FILE also writes the display names, one per line, in the order in
+which the registry enumerates their keys.
 Prints the file's size and section count.
 """
 
@@ -162,6 +164,7 @@ def main():
     parser.add_argument('out')
     parser.add_argument('--seed', type=int, default=20261207)
     parser.add_argument('--uninstall-only', action='store_true')
+    parser.add_argument('--names')
     args = parser.parse_args()
     rng = random.Random(args.seed)
     root = Key()
@@ -177,6 +180,14 @@ def main():
     text = '\n'.join(out) + '\n'
     with open(args.out, 'w', encoding='ascii') as f:
         f.write(text)
+    if args.names:
+        below = root
+        for element in UNINSTALL:
+            below = below.children[element]
+        with open(args.names, 'w', encoding='ascii') as f:
+            for name in sorted(below.children, key=fold_key):
+                display = dict(below.children[name].values)['"DisplayName"']
+                f.write(display.strip('"') + '\n')
     print('%s: N=%d, %d bytes, %d sections, %d lines' % (
         args.out, args.n, len(text), sections, text.count('\n')))
 

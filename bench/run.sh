@@ -4,8 +4,9 @@
 # `wine reg query ... /s /v DisplayName` with a running server, for hives of
 # N = 0, 500, 5,000 and 50,000 Uninstall subkeys.  Prints a table with the
 # ratios, the peak RSS and the instructions one run takes (callgrind: a
-# count that does not move with the machine's load, as times do).  A local
-# tool, not part of CI.
+# count that does not move with the machine's load, as times do).  The
+# floor is listing_floor: the file read and the same names listed, with no
+# reader at all, the least any run can take.  A local tool, not part of CI.
 #
 #   bench/run.sh [N...]
 set -euo pipefail
@@ -16,13 +17,17 @@ command -v hyperfine >/dev/null || need+=(hyperfine)
 [ -x /usr/bin/time ] || need+=(time)
 command -v jq >/dev/null || need+=(jq)
 command -v valgrind >/dev/null || need+=(valgrind)
+dpkg -s libbenchmark-dev >/dev/null 2>&1 || need+=(libbenchmark-dev)
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" = 0 ] || sudo=sudo
   $sudo apt-get install -y -qq "${need[@]}" >/dev/null
 fi
 
-cmake --workflow --preset release >/dev/null
-program=$PWD/build/release/lsinstalled
+# The benchmark build holds the program, built as the release build is,
+# and the floor.
+cmake --workflow --preset bench >/dev/null
+program=$PWD/build/bench/lsinstalled
+floor=$PWD/build/bench/listing_floor
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 sizes=("$@")
@@ -38,16 +43,18 @@ if command -v wine >/dev/null; then
   WINEPREFIX=$work/wine-base wineserver -w
 fi
 
-printf '%-7s %9s %12s %12s %14s %10s %10s %11s %10s\n' N file_MB lsinstalled \
-  grep "wine reg query" ls/grep wine/ls peak_RSS_MB instr_M
+printf '%-7s %9s %12s %12s %12s %14s %10s %11s %10s %11s %10s\n' N file_MB \
+  lsinstalled floor grep "wine reg query" ls/grep floor/grep wine/ls \
+  peak_RSS_MB instr_M
 for n in "${sizes[@]}"; do
   prefix=$work/p$n
   mkdir -p "$prefix"
-  python3 bench/make_hive.py "$n" "$prefix/system.reg" >&2
+  python3 bench/make_hive.py "$n" "$prefix/system.reg" \
+    --names "$work/names$n" >&2
   hive=$prefix/system.reg
   runs=(--warmup 3 --min-runs 20)
   [ "$n" -lt 50000 ] || runs=(--warmup 1 --runs 3)
-  commands=("$program" "grep -c '^\\[' $hive")
+  commands=("$program" "$floor $work/names$n" "grep -c '^\\[' $hive")
   if $have_wine; then
     wine_prefix=$work/wine$n
     # The drive is shared; the registry files are the prefix's own.
@@ -67,18 +74,19 @@ for n in "${sizes[@]}"; do
   $have_wine && WINEPREFIX=$wine_prefix wineserver -k
   median() { jq ".results[$1].median * 1000" "$work/r$n.json"; }
   ls_ms=$(median 0)
-  grep_ms=$(median 1)
-  wine_ms=$($have_wine && median 2 || echo nan)
+  floor_ms=$(median 1)
+  grep_ms=$(median 2)
+  wine_ms=$($have_wine && median 3 || echo nan)
   rss_kb=$(WINEPREFIX=$prefix /usr/bin/time -f %M "$program" 2>&1 >/dev/null)
   instructions=$(WINEPREFIX=$prefix valgrind --tool=callgrind \
     --callgrind-out-file=/dev/null "$program" 2>&1 >/dev/null |
     awk '/Collected :/ { print $NF }')
   awk -v n="$n" -v bytes="$(stat -c %s "$hive")" -v ls="$ls_ms" \
-    -v grep="$grep_ms" -v wine="$wine_ms" -v rss="$rss_kb" \
-    -v instructions="$instructions" 'BEGIN {
-      printf "%-7s %9.2f %10.1fms %10.1fms %12s %9.1fx %10s %11.1f %10.1f\n",
-        n, bytes / 1048576, ls, grep,
+    -v floor="$floor_ms" -v grep="$grep_ms" -v wine="$wine_ms" \
+    -v rss="$rss_kb" -v instructions="$instructions" 'BEGIN {
+      printf "%-7s %9.2f %10.1fms %10.1fms %10.1fms %14s %9.2fx %10.2fx %10s %11.1f %10.1f\n",
+        n, bytes / 1048576, ls, floor, grep,
         wine == "nan" ? "-" : sprintf("%.1fms", wine), ls / grep,
-        wine == "nan" ? "-" : sprintf("%.1fx", wine / ls), rss / 1024,
-        instructions / 1e6 }'
+        floor / grep, wine == "nan" ? "-" : sprintf("%.1fx", wine / ls),
+        rss / 1024, instructions / 1e6 }'
 done
