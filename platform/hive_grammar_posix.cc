@@ -815,6 +815,27 @@ void Value::Utf8(std::string* out) const {
   out->resize(size);
   char* const text = out->data();
   std::size_t ascii = 0;
+#if defined(__SSE2__)
+  // Eight units a step: their low bytes, once all eight are ASCII.  The
+  // last step, which may overlap the one before, ends at the last unit.
+  const auto narrow = [&](std::size_t at) {
+    const __m128i units =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 2 * at));
+    const __m128i high =
+        _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) !=
+        0xFFFF) {
+      return false;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(text + at),
+                     _mm_packus_epi16(units, units));
+    return true;
+  };
+  while (size - ascii >= 8 && narrow(ascii)) ascii += 8;
+  if (ascii != size && size >= 8 && size - ascii < 8 && narrow(size - 8)) {
+    ascii = size;
+  }
+#else
   if constexpr (std::endian::native == std::endian::little) {
     // Four units a step: their low bytes, once all four are ASCII.
     for (std::uint64_t word; size - ascii >= 4; ascii += 4) {
@@ -826,6 +847,7 @@ void Value::Utf8(std::string* out) const {
       std::memcpy(text + ascii, &four, 4);
     }
   }
+#endif
   while (ascii < size && bytes[2 * ascii + 1] == 0 &&
          static_cast<unsigned char>(bytes[2 * ascii]) < 0x80) {
     text[ascii] = bytes[2 * ascii];

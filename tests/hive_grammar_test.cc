@@ -303,19 +303,23 @@ TEST(HiveGrammarTest, AnsiConversion) {
             u"a\ufffd\u00e9\U0001F600");
   // A value's units, with one past ASCII at every place among ASCII ones;
   // U+0141 has an ASCII low byte, U+0080 an ASCII high one.
+  // Lengths around the steps of eight, and the last step's overlap.
   for (const char16_t odd : {u'\u00e9', u'\u0141', u'\u0080', u'\0'}) {
-    for (std::size_t at = 0; at <= 10; ++at) {
-      std::u16string units = u"abcdefghij";
-      if (at < units.size()) units[at] = odd;
-      registry::Value value;
-      for (const char16_t unit : units) {
-        value.data += static_cast<char>(unit & 0xFF);
-        value.data += static_cast<char>(unit >> 8);
+    for (std::size_t length = 0; length <= 26; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        std::u16string units =
+            std::u16string(u"abcdefghijklmnopqrstuvwxyz").substr(0, length);
+        if (at < units.size()) units[at] = odd;
+        registry::Value value;
+        for (const char16_t unit : units) {
+          value.data += static_cast<char>(unit & 0xFF);
+          value.data += static_cast<char>(unit >> 8);
+        }
+        value.data += 'x';  // An odd last byte is dropped.
+        std::string text;
+        value.Utf8(&text);
+        EXPECT_EQ(text, registry::Utf16ToUtf8(units)) << length << " " << at;
       }
-      value.data += 'x';  // An odd last byte is dropped.
-      std::string text;
-      value.Utf8(&text);
-      EXPECT_EQ(text, registry::Utf16ToUtf8(units)) << at;
     }
   }
 }
