@@ -847,14 +847,12 @@ Hive::NameView Hive::Name(std::uint32_t key) const {
   return NameView{nullptr, names_.data() + k.name_begin, k.name_size};
 }
 
-void Hive::NameUtf8(std::uint32_t key, std::string* out) const {
+std::string_view Hive::NameUtf8(std::uint32_t key, std::string* scratch) const {
   named_ = key;
   const NameView name = Name(key);
-  if (name.bytes != nullptr) {
-    out->assign(name.bytes, name.size());
-  } else {
-    *out = Utf16ToUtf8(std::u16string_view(name.units, name.size()));
-  }
+  if (name.bytes != nullptr) return std::string_view(name.bytes, name.size());
+  *scratch = Utf16ToUtf8(std::u16string_view(name.units, name.size()));
+  return *scratch;
 }
 
 template <typename Visit>

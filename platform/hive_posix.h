@@ -59,9 +59,10 @@ class Hive {
   // The direct subkeys of `key` in Wine's enumeration order.
   const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
 
-  // The key's name in the ANSI code page (UTF-8), into *out.  The key is
-  // then looked at first when a path names a child of its parent.
-  void NameUtf8(std::uint32_t key, std::string* out) const;
+  // The key's name in the ANSI code page (UTF-8): the file's own bytes when
+  // they are plain ASCII, else converted into *scratch.  The key is then
+  // looked at first when a path names a child of its parent.
+  std::string_view NameUtf8(std::uint32_t key, std::string* scratch) const;
 
   // The key's "#time=" stamp as a FILETIME count, 0 when it has none.
   std::uint64_t LastWriteTime(std::uint32_t key) const;

@@ -199,8 +199,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
     const std::uint32_t child = subkeys[index];
 
     // When either buffer is too small nothing is written.
-    std::string& text = registry.text;
-    hive.NameUtf8(child, &text);
+    const std::string_view text = hive.NameUtf8(child, &registry.text);
     std::string class_text;
     if (class_name != nullptr) {
       class_text = registry::Utf16ToUtf8(hive.ClassName(child));
@@ -209,7 +208,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
         (class_name != nullptr && class_text.size() + 1 > *class_size)) {
       return ERROR_MORE_DATA;
     }
-    std::memcpy(name, text.c_str(), text.size() + 1);
+    std::memcpy(name, text.data(), text.size());
+    name[text.size()] = '\0';
     *name_size = static_cast<DWORD>(text.size());
     if (class_name != nullptr) {
       std::memcpy(class_name, class_text.c_str(), class_text.size() + 1);
