@@ -268,7 +268,8 @@ inline bool Hive::JoinRootRun(const char* line, const char* open,
   const char* const name = open + 1;
   Run& tail = runs_[keys_[kRoot].last_pending];
   if (!MayWait(name, close, line) || tail.rest != name - line) return false;
-  const auto section = static_cast<std::uint32_t>(sections_.size());
+  // The next record after that run's last.
+  const std::uint32_t section = tail.last + 1;
   sections_.push_back(Section{static_cast<std::uint32_t>(line - text_.data()),
                               kNone, static_cast<std::uint16_t>(close - line)});
   tail.last = section;

@@ -226,6 +226,8 @@ MUTANTS = [
      'if (deferred_at_ != kRoot || close == nullptr) {', 'a section joins the root run after one that opened'),
     ('platform/hive_posix.cc', 'if (current_ != kDeferred || deferred_at_ != kRoot || close == nullptr) {',
      'if (current_ != kDeferred || close == nullptr) {', 'a section joins the root run after one that waits elsewhere'),
+    ('platform/hive_posix.cc', 'const std::uint32_t section = tail.last + 1;',
+     'const std::uint32_t section = tail.last;', "a section that joins the root's run is numbered as the one before"),
     ('platform/hive_grammar_posix.cc', '        for (; size - i > 8; i += 8) widen(i);\n', '',
      'a long plain string keeps only its last eight units'),
     ('platform/hive_grammar_posix.cc', '        widen(size - 8);\n', '',
