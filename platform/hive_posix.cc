@@ -4,6 +4,7 @@
 #include "platform/hive_posix.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -66,6 +67,19 @@ bool MayBeTaken(const char* from, const char* line) {
              nullptr;
 }
 
+// The bytes a rest that waits may start with: an element, not a separator,
+// and plain ASCII.  A table, as the run of a key at the top of the tree
+// tests it for thousands of sections.
+constexpr std::array<bool, 256> kStartsRest = [] {
+  std::array<bool, 256> starts{};
+  for (int c = 0; c < 256; ++c) starts[c] = c != '\\' && c < 0x80;
+  return starts;
+}();
+
+inline bool StartsRest(char c) {
+  return kStartsRest[static_cast<unsigned char>(c)];
+}
+
 // Past this many bytes from its header line's start, a rest does not fit a
 // section's record, and the path is walked at once.
 constexpr std::ptrdiff_t kMaxRestEnd = std::ptrdiff_t{1} << 16;
@@ -76,8 +90,7 @@ constexpr std::ptrdiff_t kMaxRestEnd = std::ptrdiff_t{1} << 16;
 bool MayWait(const char* p, const char* close, const char* header) {
   // From 1 to kMaxNameUnits bytes, as one unsigned test.
   return static_cast<std::size_t>(close - p) - 1 < kMaxNameUnits &&
-         *p != '\\' && static_cast<unsigned char>(*p) < 0x80 &&
-         close - header < kMaxRestEnd;
+         StartsRest(*p) && close - header < kMaxRestEnd;
 }
 
 // A name's units, whether decoded or plain ASCII bytes from the file.
@@ -486,16 +499,21 @@ std::uint32_t Hive::RunEnd(const char* text, const Section* sections,
                            std::size_t element_at, std::size_t rest,
                            Same same) {
   // The rest was short enough to wait, and stays so.
-  const Section* section = sections + from;
-  for (const Section* const stop = sections + last; section <= stop;
-       ++section) {
+  const auto goes_on = [&](const Section* section) {
     const char* const other = text + section->header;
-    if (section->close <= rest || !same(other + element_at) ||
-        other[rest] == '\\' ||
-        static_cast<unsigned char>(other[rest]) >= 0x80) {
-      break;
+    return section->close > rest && same(other + element_at) &&
+           StartsRest(other[rest]);
+  };
+  const Section* section = sections + from;
+  const Section* const stop = sections + last;
+  // Thousands of sections below a key at the top of the tree: two a round.
+  for (; section < stop; section += 2) {
+    if (!goes_on(section)) break;
+    if (!goes_on(section + 1)) {
+      return static_cast<std::uint32_t>(section + 1 - sections);
     }
   }
+  if (section == stop && goes_on(section)) ++section;
   return static_cast<std::uint32_t>(section - sections);
 }
 

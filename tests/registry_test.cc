@@ -288,6 +288,34 @@ TEST_F(RegistryTest, OnlyASectionAfterOneWaitingAtTheRootJoinsItsRun) {
             std::string("E\0", 2));
 }
 
+// Sections that wait at the root go below their first element in runs:
+// a run ends at the first section led by another element, wherever it
+// stands in the run.
+TEST_F(RegistryTest, EveryWaitingSectionGoesBelowItsOwnFirstElement) {
+  std::string text = "WINE REGISTRY Version 2\n#arch=win64\n\n";
+  std::vector<std::string> paths;
+  for (int run = 1; run <= 6; ++run) {
+    for (int i = 0; i < run; ++i) {
+      paths.push_back("Run" + std::to_string(run) + "\\\\" + std::to_string(i));
+    }
+    paths.push_back("After" + std::to_string(run) + "\\\\x");
+  }
+  for (const std::string& path : paths) {
+    text += "[" + path + "] 0\n\"DisplayName\"=\"" + path + "\"\n\n";
+  }
+  Use(text);
+  for (const std::string& path : paths) {
+    std::string name = path;
+    name.erase(name.find('\\'), 1);  // The file's escape.
+    Key key;
+    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, name.c_str()), ERROR_SUCCESS)
+        << name;
+    EXPECT_EQ(
+        Query(key.get(), "DisplayName", 64).bytes.substr(0, name.size() + 1),
+        name + '\0');
+  }
+}
+
 // The key just listed is the one its name opens, but only below its parent.
 TEST_F(RegistryTest, AListedNameOpensItsKeyOnlyBelowItsParent) {
   Use(Hive({{"A\\\\Same", "\"DisplayName\"=\"below A\"\n"},
