@@ -27,11 +27,6 @@ class HiveBytes {
   std::size_t size() const { return size_; }
   bool ok() const { return data_ != nullptr; }
 
-  // The memory after the bytes, up to what was taken for them: a hive read
-  // from a file of one to two megabytes has it in a huge page already there.
-  char* spare() { return data_ + size_; }
-  std::size_t spare_size() const { return capacity_ - size_; }
-
   // Reads the whole regular file at `path`, up to its end even if it grew
   // since it was opened.  Returns false, without blocking and before reading
   // anything, for what is not a regular file (a FIFO, a socket, a device, a

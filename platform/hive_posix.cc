@@ -205,18 +205,9 @@ bool Hive::Load(HiveBytes text) {
   // Room for the keys that listing a few hundred programs makes, so that
   // the table seldom grows.
   table_.assign(2048, kNone);
-  // Pages first touched cost more than reading them here: the sections
-  // take the room the file's own pages leave, when it holds what a
-  // typical hive needs (a section per 190 bytes, with some to spare).
-  {
-    const std::size_t typical = text_.size() / 150 + 16;
-    const std::size_t spare = text_.spare_size() / sizeof(Section);
-    sections_ = decltype(sections_)(
-        SpareFirst<Section>(text_.spare(), text_.spare_size()));
-    sections_.reserve(spare >= typical ? spare : text_.size() / 96 + 16);
-  }
-  // Room for twice a typical hive's sections costs nothing until it is
-  // used, while growing copies what is there.
+  // Room for twice a typical hive's sections and keys (one per 190 bytes)
+  // costs nothing until it is used, while growing copies what is there.
+  sections_.reserve(text_.size() / 96 + 16);
   keys_.reserve(text_.size() / 96 + 16);
 
   std::string_view arch;
@@ -605,29 +596,6 @@ void Hive::Expand(std::uint32_t key) {
     throw;
   }
 }
-
-template <typename T>
-T* Hive::SpareFirst<T>::allocate(std::size_t n) {
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t aligned = (start + alignof(T) - 1) & ~(alignof(T) - 1);
-  if (!taken && block != nullptr && aligned - start <= size &&
-      n <= (size - (aligned - start)) / sizeof(T)) {
-    taken = true;
-    return reinterpret_cast<T*>(aligned);
-  }
-  return std::allocator<T>().allocate(n);
-}
-
-template <typename T>
-void Hive::SpareFirst<T>::deallocate(T* p, std::size_t n) noexcept {
-  // The spare block goes with the file's bytes.
-  const auto* bytes = reinterpret_cast<const char*>(p);
-  if (bytes < block || bytes >= block + size) {
-    std::allocator<T>().deallocate(p, n);
-  }
-}
-
-template struct Hive::SpareFirst<Hive::Section>;
 
 template <typename Text>
 bool Hive::IsChild(std::uint32_t key, std::uint32_t parent, Text name) const {

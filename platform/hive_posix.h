@@ -231,25 +231,7 @@ class Hive {
   HiveBytes text_;
   bool may_hold_nul_ = false;
   std::vector<Key> keys_;
-  // Takes its first block from the memory the file's bytes leave spare.
-  template <typename T>
-  struct SpareFirst {
-    using value_type = T;
-    using propagate_on_container_move_assignment = std::true_type;
-    using propagate_on_container_copy_assignment = std::true_type;
-    using propagate_on_container_swap = std::true_type;
-    SpareFirst() = default;
-    SpareFirst(char* block, std::size_t size) : block(block), size(size) {}
-    T* allocate(std::size_t n);
-    void deallocate(T* p, std::size_t n) noexcept;
-    bool operator==(const SpareFirst& other) const {
-      return block == other.block;
-    }
-    char* block = nullptr;
-    std::size_t size = 0;
-    bool taken = false;
-  };
-  std::vector<Section, SpareFirst<Section>> sections_;
+  std::vector<Section> sections_;
   std::vector<Run> runs_;
   std::u16string names_;              // Names that needed decoding.
   std::vector<std::uint32_t> table_;  // Open addressing over keys_.

@@ -46,22 +46,6 @@ TEST(HiveBytesTest, ReadsRegularFilesWhole) {
   }
 }
 
-// The room after the bytes is the hive's to use: writing all of it
-// changes none of them.  A file of a megabyte or more leaves the rest of
-// its huge page; a small copy of bytes leaves nothing.
-TEST(HiveBytesTest, LeavesTheRestOfItsMemorySpare) {
-  TempPrefix prefix;
-  const std::string text((std::size_t{3} << 20) / 2, 'x');
-  prefix.WriteHive(text);
-  registry::HiveBytes bytes;
-  ASSERT_TRUE(registry::HiveBytes::ReadFile(prefix.hive().c_str(), &bytes));
-  EXPECT_EQ(bytes.spare(), bytes.data() + bytes.size());
-  EXPECT_EQ(bytes.spare_size(), (std::size_t{2} << 20) - text.size());
-  std::memset(bytes.spare(), '#', bytes.spare_size());
-  EXPECT_EQ(std::string_view(bytes.data(), bytes.size()), text);
-  EXPECT_EQ(registry::HiveBytes("small").spare_size(), 0u);
-}
-
 // None of these may block or be read: a FIFO without a writer would wait
 // for one forever, and a device may never end.
 TEST(HiveBytesTest, RefusesWhatIsNotARegularFile) {
