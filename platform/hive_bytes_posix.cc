@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace registry {
@@ -65,6 +66,11 @@ HiveBytes::~HiveBytes() { Release(); }
 bool HiveBytes::Reserve(std::size_t capacity) {
   // Never an empty mapping, so that data() is set whenever ok() is.
   capacity = std::max<std::size_t>(capacity, 1);
+  // The rounding and the alignment below add up to two huge pages: where
+  // size_t is 32 bits, a capacity that near its end has no room anyway.
+  if (capacity > std::numeric_limits<std::size_t>::max() - 2 * kHugePage) {
+    return false;
+  }
   const bool huge = capacity >= kHugePage / 2;
   // A huge page counts whole in the memory in use, however little of it is
   // filled: past the first, the bytes' last, partial one takes small pages.
@@ -104,8 +110,11 @@ bool HiveBytes::ReadFile(const char* path, HiveBytes* bytes) {
   const Descriptor fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) return false;
   struct stat info;
+  // The size is compared before it is narrowed: where size_t is 32 bits
+  // and off_t 64, a 5 GiB file would otherwise pass for 1 GiB.
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::size_t>(info.st_size) >= kLimit) {
+      info.st_size < 0 ||
+      static_cast<std::uint64_t>(info.st_size) >= std::uint64_t{kLimit}) {
     return false;
   }
   // One byte more than the file holds, so that the read that finds its end
@@ -115,7 +124,9 @@ bool HiveBytes::ReadFile(const char* path, HiveBytes* bytes) {
   for (;;) {
     if (read.size_ == read.capacity_) {
       if (read.capacity_ >= kLimit) return false;
-      if (!read.Reserve(std::min(read.capacity_ * 2, kLimit))) return false;
+      const std::size_t doubled =
+          read.capacity_ > kLimit / 2 ? kLimit : read.capacity_ * 2;
+      if (!read.Reserve(doubled)) return false;
     }
     const ssize_t n =
         ::read(fd.get(), read.data_ + read.size_, read.capacity_ - read.size_);

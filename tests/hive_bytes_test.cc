@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #include "platform/hive_bytes_posix.h"
@@ -84,12 +85,26 @@ long PeakKilobytes() {
 // A sparse file costs no disk; read, it would cost 5 GB of memory.
 TEST(HiveBytesTest, RefusesAFileOf4GiBOrMoreBeforeReadingIt) {
   TempPrefix prefix;
-  for (const off_t size : {off_t{5} << 30, off_t{0xFFFFFFFF}}) {
+  // Where size_t is 32 bits, 5 GiB narrowed to it is 1 GiB.
+  for (const std::uintmax_t size :
+       {std::uintmax_t{5} << 30, std::uintmax_t{0xFFFFFFFF}}) {
     prefix.WriteHive("WINE REGISTRY Version 2\n#arch=win64\n");
-    ASSERT_EQ(truncate(prefix.hive().c_str(), size), 0);
+    fs::resize_file(prefix.hive(), size);
     const long before = PeakKilobytes();
     EXPECT_FALSE(Read(prefix.hive())) << size;
     EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << size;
+  }
+}
+
+// A size that rounding up to whole huge pages would wrap past the end of
+// size_t is refused, not made small.  Nothing of the bytes is read.
+TEST(HiveBytesTest, RefusesASizeWithNoRoomToRoundUp) {
+  const char byte = 'x';
+  for (const std::size_t size :
+       {std::numeric_limits<std::size_t>::max(),
+        std::numeric_limits<std::size_t>::max() - (std::size_t{2} << 20)}) {
+    const registry::HiveBytes bytes(std::string_view(&byte, size));
+    EXPECT_FALSE(bytes.ok()) << size;
   }
 }
 
