@@ -42,9 +42,10 @@ std::string AlphaBetaGamma() {
 Outcome RunIn(const std::string& program, const TempPrefix& prefix,
               Stdout destination = Stdout::kCaptured,
               std::vector<std::string> args = {}, Limits limits = {}) {
-  args.insert(args.begin(), program);
-  return RunProgram(args, {{"WINEPREFIX", prefix.path().string()}}, destination,
-                    limits);
+  std::vector<std::string> command = Ours(program);
+  command.insert(command.end(), args.begin(), args.end());
+  return RunProgram(command, {{"WINEPREFIX", prefix.path().string()}},
+                    destination, limits);
 }
 
 // Each hive in tests/hives against what the Windows build printed for it
@@ -108,7 +109,7 @@ TEST(ProgramTest, ReportsARegistryItCannotOpen) {
   EXPECT_EQ(RunIn(LSINSTALLED_EXE, prefix).out, kCannotOpen);
 
   // WINEPREFIX naming nothing.
-  outcome = RunProgram({LSINSTALLED_EXE},
+  outcome = RunProgram(Ours(LSINSTALLED_EXE),
                        {{"WINEPREFIX", (prefix.path() / "none").string()}});
   EXPECT_EQ(outcome.out, kCannotOpen);
   EXPECT_EQ(outcome.status, 1);
@@ -123,7 +124,7 @@ TEST(ProgramTest, ReadsHomeWinePrefixWithoutWineprefix) {
     std::map<std::string, std::optional<std::string>> env = {
         {"HOME", home.path().string()}, {"WINEPREFIX", std::nullopt}};
     if (*empty_or_unset == '\0') env["WINEPREFIX"] = "";
-    const Outcome outcome = RunProgram({LSINSTALLED_EXE}, env);
+    const Outcome outcome = RunProgram(Ours(LSINSTALLED_EXE), env);
     EXPECT_EQ(outcome.out, "0 items\r\n") << empty_or_unset;
     EXPECT_EQ(outcome.status, 0);
   }
@@ -143,11 +144,13 @@ TEST(ProgramTest, ReportsAHiveItMayNotRead) {
   fs::permissions(prefix.hive(), fs::perms::owner_read);
   const std::map<std::string, std::optional<std::string>> env = {
       {"WINEPREFIX", prefix.path().string()}};
-  EXPECT_EQ(RunProgram({program.string()}, env).out, "0 items\r\n");
-  const Outcome outcome =
-      RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                  "--clear-groups", program.string()},
-                 env);
+  EXPECT_EQ(RunProgram(Ours(program.string()), env).out, "0 items\r\n");
+  std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=65534",
+                                      "--regid=65534", "--clear-groups"};
+  for (const std::string& word : Ours(program.string())) {
+    command.push_back(word);
+  }
+  const Outcome outcome = RunProgram(command, env);
   EXPECT_EQ(outcome.out, kCannotOpen);
   EXPECT_EQ(outcome.status, 1);
 }
@@ -295,7 +298,7 @@ TEST(ProgramTest, EveryAllocationThatFailsEndsTheRunHonestly) {
   for (int failing = 0;; ++failing) {
     ASSERT_LT(failing, 10000) << "the run never completed";
     const Outcome outcome = RunProgram(
-        {LSINSTALLED_ALLOCATIONS_FAIL_EXE},
+        Ours(LSINSTALLED_ALLOCATIONS_FAIL_EXE),
         {{"WINEPREFIX", prefix.path().string()},
          {"LSINSTALLED_FAILING_ALLOCATION", std::to_string(failing)}});
     SCOPED_TRACE("allocation " + std::to_string(failing));
@@ -329,6 +332,11 @@ TEST(ProgramTest, AnyAddressSpaceLimitEndsTheRunHonestly) {
     const Outcome outcome =
         RunIn(LSINSTALLED_EXE, prefix, Stdout::kCaptured, {},
               Limits{.address_space = kilobytes * 1024});
+    // No program of ours runs whole in a mebibyte: a limit that lets it is
+    // not enforced (qemu-user takes it and ignores it).
+    if (kilobytes == 1024 && outcome.status == 0) {
+      GTEST_SKIP() << "the address-space limit is not enforced here";
+    }
     // Below some limit the loader cannot map the C library.
     if (outcome.status == 127 && outcome.out.empty()) {
       ASSERT_FALSE(started) << outcome.err;

@@ -12,6 +12,7 @@
 
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,19 @@ struct Limits {
   unsigned seconds = 60;
   rlim_t address_space = RLIM_INFINITY;  // As `ulimit -v`, in bytes.
 };
+
+// The command line that runs one of the project's own programs: through
+// the emulator, its words separated by spaces, when the build is for
+// another architecture.
+inline std::vector<std::string> Ours(const std::string& program) {
+  std::vector<std::string> command;
+#ifdef LSINSTALLED_EMULATOR
+  std::istringstream words(LSINSTALLED_EMULATOR);
+  for (std::string word; words >> word;) command.push_back(word);
+#endif
+  command.push_back(program);
+  return command;
+}
 
 // Runs `argv` with the environment changed by `env` (a missing value unsets
 // the variable).
