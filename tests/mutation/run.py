@@ -7,7 +7,8 @@ run unless it is listed as equivalent (it changes no behaviour).
 
 The tree is copied (the files git tracks, as they are in the work tree) to a
 scratch folder and built there once; each mutant then rebuilds only what it
-touches.  Prints one line a mutant and the score, killed / applicable.
+touches, and with ccache installed the restored file after it is not
+compiled again.  Prints one line a mutant and the score, killed / applicable.
 """
 
 import argparse
@@ -394,8 +395,14 @@ def main():
         shutil.copy2(source, target)
     src = os.path.join(scratch, 'src')
     build = os.path.join(scratch, 'build')
-    if run(['cmake', '-S', src, '-B', build, '-G', 'Ninja',
-            '-DCMAKE_BUILD_TYPE=Debug'], top) or run(['cmake', '--build', build], top):
+    configure = ['cmake', '-S', src, '-B', build, '-G', 'Ninja',
+                 '-DCMAKE_BUILD_TYPE=Debug']
+    # Each mutant's file is compiled twice, mutated and then restored for
+    # the next one: with ccache the second is a lookup.
+    if shutil.which('ccache'):
+        os.environ['CCACHE_DIR'] = os.path.join(scratch, 'ccache')
+        configure.append('-DCMAKE_CXX_COMPILER_LAUNCHER=ccache')
+    if run(configure, top) or run(['cmake', '--build', build], top):
         sys.exit('mutation: the unmutated tree does not build')
     ctest = ['ctest', '--test-dir', build, '-j2', '--stop-on-failure',
              '--timeout', '120']
