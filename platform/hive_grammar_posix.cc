@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 
 #include "platform/case_fold.h"
 
@@ -544,22 +545,6 @@ __attribute__((target("avx2"))) inline HeaderLine ScanHeaderAvx2(
   return HeaderLine{close, lf != nullptr ? lf + 1 : end};
 }
 
-// 256 bytes a step: a NUL makes the least of them zero.
-__attribute__((target("avx2"))) bool HoldsNulAvx2(const char* p,
-                                                  const char* end) {
-  for (; end - p >= 256; p += 256) {
-    __m256i least = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    for (int k = 1; k < 8; ++k) {
-      least = _mm256_min_epu8(
-          least,
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k)));
-    }
-    const __m256i zeros = _mm256_cmpeq_epi8(least, _mm256_setzero_si256());
-    if (!_mm256_testz_si256(zeros, zeros)) return true;
-  }
-  return HoldsNulPortable(p, end);
-}
-
 __attribute__((target("avx2"))) HeaderLine ScanHeaderAvx2Call(const char* p,
                                                               const char* end) {
   return ScanHeaderAvx2(p, end);
@@ -665,10 +650,6 @@ std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
                                                     capacity);
 }
 
-bool HoldsNulPortable(const char* p, const char* end) {
-  return std::memchr(p, '\0', static_cast<std::size_t>(end - p)) != nullptr;
-}
-
 HeaderLine ScanHeaderPortable(const char* p, const char* end) {
   const auto* lf = static_cast<const char*>(
       std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -690,10 +671,6 @@ HeaderLine ChooseScanHeader(const char* p, const char* end) {
   ChooseScans();
   return ScanHeader(p, end);
 }
-bool ChooseHoldsNul(const char* p, const char* end) {
-  ChooseScans();
-  return HoldsNul(p, end);
-}
 std::size_t ChooseFindOpenOrLinks(const char** from, const char** p,
                                   const char* end, OpenOrLink* found,
                                   std::size_t capacity) {
@@ -704,7 +681,6 @@ const char* (*find_open_or_link)(const char*, const char*, const char*,
                                  const char**,
                                  HeaderLine*) = ChooseFindOpenOrLink;
 HeaderLine (*scan_header)(const char*, const char*) = ChooseScanHeader;
-bool (*holds_nul)(const char*, const char*) = ChooseHoldsNul;
 std::size_t (*find_open_or_links)(const char**, const char**, const char*,
                                   OpenOrLink*,
                                   std::size_t) = ChooseFindOpenOrLinks;
@@ -713,10 +689,8 @@ void ChooseScans() {
   find_open_or_link = FindOpenOrLinkPortable;
   scan_header = ScanHeaderPortable;
   find_open_or_links = FindOpenOrLinksPortable;
-  holds_nul = HoldsNulPortable;
 #if defined(__x86_64__)
   if (__builtin_cpu_supports("avx2")) {
-    holds_nul = HoldsNulAvx2;
     find_open_or_link = FindOpenOrLinkAvx2;
     scan_header = ScanHeaderAvx2Call;
     find_open_or_links = FindOpenOrLinksAvx2;
@@ -731,8 +705,6 @@ const char* FindOpenOrLink(const char* from, const char* p, const char* end,
   return find_open_or_link(from, p, end, line, header);
 }
 
-bool HoldsNul(const char* p, const char* end) { return holds_nul(p, end); }
-
 HeaderLine ScanHeader(const char* p, const char* end) {
   return scan_header(p, end);
 }
@@ -740,6 +712,41 @@ HeaderLine ScanHeader(const char* p, const char* end) {
 std::size_t FindOpenOrLinks(const char** from, const char** p, const char* end,
                             OpenOrLink* found, std::size_t capacity) {
   return find_open_or_links(from, p, end, found, capacity);
+}
+
+std::string WineLines(std::string_view text) {
+  std::string lines;
+  lines.reserve(text.size());
+  std::size_t buffer = 4;  // Grows, never shrinks.
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* const start = p;
+    for (;;) {
+      // One read: at most what the buffer has room for, through an LF.
+      const std::size_t held = static_cast<std::size_t>(p - start);
+      assert(held < buffer - 1);
+      std::size_t n =
+          std::min(buffer - 1 - held, static_cast<std::size_t>(end - p));
+      const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+      if (lf != nullptr) n = static_cast<std::size_t>(lf - p) + 1;
+      const auto* nul = static_cast<const char*>(std::memchr(p, '\0', n));
+      p += n;
+      if (nul != nullptr) {
+        lines.append(start, nul);
+        if (nul > start && nul[-1] == '\r') lines += '\r';
+        lines += '\n';
+        break;
+      }
+      if (lf != nullptr || p == end) {
+        lines.append(start, p);
+        break;
+      }
+      buffer += buffer / 2;
+    }
+  }
+  assert(std::memchr(lines.data(), '\0', lines.size()) == nullptr);
+  return lines;
 }
 
 namespace {

@@ -33,19 +33,16 @@ struct Value {
   void Utf8(std::string* out) const;
 };
 
-// One line of the file: LF ends it, a CR before the LF is dropped, and a NUL
-// byte ends its content.
+// One line of the file: LF ends it, and a CR before the LF is dropped.
 struct Line {
   const char* begin;
   const char* end;
 };
 
+// The lines of a text without NUL bytes (see WineLines).
 class Lines {
  public:
-  // `may_hold_nul` false promises that no NUL stands in the text, which
-  // spares a search for one in every line.
-  Lines(const char* begin, const char* end, bool may_hold_nul = true)
-      : next_(begin), end_(end), may_hold_nul_(may_hold_nul) {}
+  Lines(const char* begin, const char* end) : next_(begin), end_(end) {}
 
   bool Next(Line* line) {
     if (next_ == end_) return false;
@@ -54,12 +51,6 @@ class Lines {
         std::memchr(start, '\n', static_cast<std::size_t>(end_ - start)));
     const char* stop = lf != nullptr ? lf : end_;
     next_ = lf != nullptr ? lf + 1 : end_;
-    if (may_hold_nul_) {
-      if (const auto* nul = static_cast<const char*>(std::memchr(
-              start, '\0', static_cast<std::size_t>(stop - start)))) {
-        stop = nul;
-      }
-    }
     if (stop > start && stop[-1] == '\r') --stop;
     *line = Line{start, stop};
     return true;
@@ -71,8 +62,21 @@ class Lines {
  private:
   const char* next_;
   const char* end_;
-  bool may_hold_nul_;
 };
+
+// The lines of `text` as Wine's reader takes them, for a text that holds
+// NUL bytes: the same text with every line that a NUL cuts short ended
+// there by an LF, so that the result holds none.
+//
+// Wine reads a line into one buffer kept for the whole file, which starts
+// at 4 bytes and grows by half, rounded down, whenever a read fills it
+// without reaching an LF.  A read takes at most the buffer's size less one
+// byte, counting what the line already holds, and stops after an LF.  A
+// NUL ends the line where it stands, and the rest of the read that took
+// it is lost; the bytes after that read are the next line.  A line that
+// the NUL cut after a CR keeps its CR, which is doubled here as the LF
+// after it drops one.
+std::string WineLines(std::string_view text);
 
 // White space, wherever the reader skips it, is C's isspace class: space,
 // TAB, VT, FF and CR (and LF, which never stands inside a line).
@@ -241,11 +245,6 @@ inline const char* LineOf(const char* from, const char* p) {
   }
   return p;
 }
-
-// Whether a NUL byte stands from `p` to `end`.
-bool HoldsNul(const char* p, const char* end);
-// The same as a machine without AVX2 tells it.
-bool HoldsNulPortable(const char* p, const char* end);
 
 // A section's header line from `p`, after its '[': the first ']' before the
 // line's LF that no escape takes (nullptr when none), and where the next

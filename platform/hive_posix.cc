@@ -187,12 +187,16 @@ class PathElements {
 bool Hive::Load(HiveBytes text) {
   *this = Hive();
   if (!text.ok() || text.size() >= HiveBytes::kLimit) return false;
+  // The rest of the reader takes lines that no NUL cuts short.
+  if (std::memchr(text.data(), '\0', text.size()) != nullptr) {
+    text = HiveBytes(WineLines(std::string_view(text.data(), text.size())));
+    if (!text.ok() || text.size() >= HiveBytes::kLimit) return false;
+  }
   text_ = std::move(text);
   const char* const begin = text_.data();
   const char* const end = begin + text_.size();
-  may_hold_nul_ = HoldsNul(begin, end);
 
-  Lines lines(begin, end, may_hold_nul_);
+  Lines lines(begin, end);
   Line line;
   if (!lines.Next(&line) ||
       std::string_view(line.begin, static_cast<std::size_t>(
@@ -219,11 +223,7 @@ bool Hive::Load(HiveBytes text) {
     if (p == line.end) continue;
     switch (*p) {
       case '[':
-        if (may_hold_nul_) {
-          OpenSection(line_start, p, FindUnescaped(p + 1, line.end, ']'));
-        } else {
-          lines = Lines(ReadSections(line_start, p), end, false);
-        }
+        lines = Lines(ReadSections(line_start, p), end);
         break;
       case '"':
       case '@':
@@ -856,7 +856,7 @@ void Hive::ForEachBody(std::uint32_t key, Visit visit) const {
 template <typename Visit>
 void Hive::ForEachLineIn(const char* begin, const char* end,
                          Visit visit) const {
-  Lines lines(begin, end, may_hold_nul_);
+  Lines lines(begin, end);
   Line line;
   while (lines.Next(&line)) {
     const char* p = SkipSpace(line.begin, line.end);
@@ -868,7 +868,7 @@ template <typename Visit>
 void Hive::ForEachOption(std::uint32_t key, Visit visit) const {
   ForEachBody(key, [&](const char* begin, const char* end) {
     // The '#' lines straight away, unless a hex list may take one.
-    for (const char* hash = begin; !may_hold_nul_; ++hash) {
+    for (const char* hash = begin;; ++hash) {
       hash = static_cast<const char*>(
           std::memchr(hash, '#', static_cast<std::size_t>(end - hash)));
       if (hash == nullptr) return;
@@ -931,7 +931,7 @@ bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
         StepOverValue(p, stop, more);
       }
     };
-    if (lists || may_hold_nul_ || name.empty()) {
+    if (lists || name.empty()) {
       ForEachLineIn(begin, end, take);
       return;
     }
@@ -948,7 +948,7 @@ bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
       } else if (c == '\n' || !IsSpace(static_cast<char>(c))) {
         return;
       }
-      Lines lines(start, end, false);
+      Lines lines(start, end);
       Line line;
       lines.Next(&line);
       const char* const p = SkipSpace(line.begin, line.end);

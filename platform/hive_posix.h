@@ -229,7 +229,6 @@ class Hive {
   void ForEachOption(std::uint32_t key, Visit visit) const;
 
   HiveBytes text_;
-  bool may_hold_nul_ = false;
   std::vector<Key> keys_;
   std::vector<Section> sections_;
   std::vector<Run> runs_;

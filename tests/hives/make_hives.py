@@ -24,6 +24,12 @@ def dn(text):
     return b'"DisplayName"="' + text + b'"\n'
 
 
+def filler(at, tail):
+    """A value line cut short by a NUL early on, with `tail` from byte `at`."""
+    line = b'"Filler"="pp\0'
+    return line + b'q' * (at - len(line)) + tail + b'\n'
+
+
 def raw(path, body=b''):
     return b'[' + path + b'] 1796626833\n#time=1dd8618a76bb28a\n' + body + b'\n'
 
@@ -104,6 +110,28 @@ CASES = {
     'nul_bytes': sec(b'n1', dn(b'before\x00after')) +
                  sec(b'n2', b'"Display\x00Name"="x"\n' + dn(b'n2')) +
                  sec(b'n3\x00junk', dn(b'n3')),
+    # Wine reads a line in reads of its buffer's size less one; a NUL ends
+    # the line, and the bytes after the read that took it are the next
+    # line.  The header lines here leave the buffer at 94 bytes.
+    'nul_split_before_value': sec(b'A', filler(93, b'"DisplayName"="Split at 93"')) +
+                              sec(b'B', filler(92, b'"DisplayName"="Split at 92"')) +
+                              sec(b'C', filler(94, b'"DisplayName"="Split at 94"')) +
+                              sec(b'D', dn(b'After')),
+    'nul_split_before_header': sec(b'A', dn(b'First') + filler(93, b'[' + U + b'\\\\B] 1796626833')) +
+                               dn(b'Below the split header') + b'\n' + sec(b'C', dn(b'Last')),
+    'nul_split_in_continuation':
+        sec(b'A', b'"DisplayName"=hex(1):41,00,42,00,\\\n  43,00,00,00\0' + b'q' * 88 +
+            b'"Publisher"="x"\n') +
+        sec(b'B', b'"DisplayName"=hex(1):44,00,\\\n  45,00,00,00,\\\0' + b'q' * 81 +
+            b'[' + U + b'\\\\C] 1\n' + dn(b'Eaten or not') + b'\n') +
+        sec(b'D', dn(b'Last')),
+    # Zeros where a disk lost part of the file: B's header starts a line
+    # after 44 reads of 93 zeros, C's, after one zero more, does not, and
+    # C's value goes to B.
+    'nul_zero_block': sec(b'A', dn(b'Before the zeros')) + b'\0' * (44 * 93) +
+                      sec(b'B', dn(b'After the zeros')) + b'\0' * (44 * 93 + 1) +
+                      sec(b'C', dn(b'After one zero more')) +
+                      sec(b'D', b'"DisplayName"=\0"Cut"\n"Publisher"="p"\n'),
     'raw_utf8': sec(b'u1', dn(b'caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80')) +
                 sec(b'u2', dn(b'bad\xffx\xe9A\xc0\x80z\xed\xa0\x80w\xf4\x90\x80\x80v')) +
                 sec(b'u\xc3\xa9', dn(b'key with e acute')) +

@@ -21,7 +21,8 @@ again, to keys outside the machine hive), keys away from the Uninstall key
 that reach it through links, paths
 too long to leave unread or reaching more than 64 KiB into their header
 line, continuations that eat a section's header or a
-#link line, numbers out of range, CR LF, NUL bytes and truncation.  Every hive declares #arch=win64 before its
+#link line, numbers out of range, CR LF, NUL bytes (single ones, early in
+long lines, blocks of zeros) and truncation.  Every hive declares #arch=win64 before its
 first section: without it Wine takes the prefix for a 32-bit one, where the
 64-bit program cannot run.
 """
@@ -375,6 +376,16 @@ class Gen:
         elif k < 0.14:
             at = self.r.randint(start, len(data))
             data = data[:at] + b'\0' + data[at:]
+        elif k < 0.2:
+            # NULs early in long lines and blocks of zeros: where Wine's
+            # reads of a line end decides what the next line is.
+            for _ in range(self.r.randint(1, 4)):
+                at = self.r.randint(start, len(data))
+                zeros = b'\0' * self.r.choice([1, 1, 2, self.r.randint(3, 300)])
+                if self.chance(0.5):
+                    data = data[:at] + zeros + b'q' * self.r.randint(0, 200) + data[at:]
+                else:
+                    data = data[:at] + zeros + data[at + len(zeros):]
         return data
 
 
