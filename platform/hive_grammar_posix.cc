@@ -9,10 +9,6 @@
 
 #include "platform/case_fold.h"
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 namespace registry {
 
 namespace {
@@ -374,23 +370,7 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
       const auto size = static_cast<std::size_t>(run - p);
       parsed.data.assign(2 * size + 2, '\0');
       char* const units = parsed.data.data();
-      std::size_t i = 0;
-#if defined(__SSE2__)
-      // Eight bytes a step into their units; the last step, which may
-      // overlap the one before, ends at the last byte.
-      const auto widen = [&](std::size_t at) {
-        const __m128i bytes =
-            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + at));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(units + 2 * at),
-                         _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
-      };
-      if (size >= 8) {
-        for (; size - i > 8; i += 8) widen(i);
-        widen(size - 8);
-        i = size;
-      }
-#endif
-      for (; i < size; ++i) units[2 * i] = p[i];
+      for (std::size_t i = 0; i < size; ++i) units[2 * i] = p[i];
       parsed.type = string_type;
       ok = true;
     } else if (std::u16string text;
@@ -486,111 +466,15 @@ const char* FindOpenOrHash(const char* p, const char* end) {
   return hash != nullptr ? hash : stop;
 }
 
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) inline __m256i OpenOrHashAt(const char* p) {
-  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  return _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('[')),
-                         _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('#')));
-}
-
-// The bits of the bytes of the 32 at `p` that are `byte`.
-__attribute__((target("avx2"))) inline std::uint32_t BytesAt(const char* p,
-                                                             char byte) {
-  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  return static_cast<std::uint32_t>(
-      _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(byte))));
-}
-
-// Takes a block of a header line from `p` on, at `q`, given as the bits of
-// its ']' and LF bytes: *close becomes the first ']' no escape takes, if
-// none came before; true when the line ends in the block.
-inline bool HeaderBlock(const char* p, const char* q, std::uint64_t closes,
-                        std::uint64_t lfs, const char** close) {
-  // Only the ']' before the line's end count.
-  if (lfs != 0) closes &= (lfs & (0 - lfs)) - 1;
-  for (; *close == nullptr && closes != 0; closes &= closes - 1) {
-    const char* const hit = q + __builtin_ctzll(closes);
-    if (Unescaped(p, hit)) *close = hit;
-  }
-  return lfs != 0;
-}
-
-__attribute__((target("avx2"))) inline HeaderLine ScanHeaderAvx2(
-    const char* p, const char* end) {
-  const char* close = nullptr;
-  const char* q = p;
-  // Most header lines end within 64 bytes.
-  for (; end - q >= 64; q += 64) {
-    const std::uint64_t lfs =
-        BytesAt(q, '\n') | std::uint64_t{BytesAt(q + 32, '\n')} << 32;
-    const std::uint64_t closes =
-        BytesAt(q, ']') | std::uint64_t{BytesAt(q + 32, ']')} << 32;
-    if (HeaderBlock(p, q, closes, lfs, &close)) {
-      return HeaderLine{close, q + __builtin_ctzll(lfs) + 1};
-    }
-  }
-  if (end - q >= 32) {
-    const std::uint32_t lfs = BytesAt(q, '\n');
-    if (HeaderBlock(p, q, BytesAt(q, ']'), lfs, &close)) {
-      return HeaderLine{close, q + __builtin_ctz(lfs) + 1};
-    }
-    q += 32;
-  }
-  // The last bytes of the file, fewer than a block.
-  const auto* lf = static_cast<const char*>(
-      std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
-  if (close == nullptr) {
-    close = FindUnescaped(p, q, lf != nullptr ? lf : end, ']');
-  }
-  return HeaderLine{close, lf != nullptr ? lf + 1 : end};
-}
-
-__attribute__((target("avx2"))) HeaderLine ScanHeaderAvx2Call(const char* p,
-                                                              const char* end) {
-  return ScanHeaderAvx2(p, end);
-}
-
-// Two blocks of 32 bytes a step, tested together; their hits are taken
-// in order without a new scan.
-__attribute__((target("avx2"))) inline const char* FindOpenOrLinkAvx2(
-    const char* from, const char* p, const char* end, const char** line,
-    HeaderLine* header) {
-  for (; end - p >= 64; p += 64) {
-    const __m256i low = OpenOrHashAt(p);
-    const __m256i high = OpenOrHashAt(p + 32);
-    const __m256i any = _mm256_or_si256(low, high);
-    if (_mm256_testz_si256(any, any)) continue;
-    std::uint64_t hits =
-        static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
-        std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))}
-            << 32;
-    for (; hits != 0; hits &= hits - 1) {
-      const char* const q = p + __builtin_ctzll(hits);
-      if (!IsOpenOrLink(from, q, end, line)) continue;
-      if (*q == '[') *header = ScanHeaderAvx2(q + 1, end);
-      return q;
-    }
-  }
-  for (; p < end; ++p) {
-    if ((*p == '[' || *p == '#') && IsOpenOrLink(from, p, end, line)) {
-      if (*p == '[') *header = ScanHeaderAvx2(p + 1, end);
-      return p;
-    }
-  }
-  return end;
-}
-#endif
-
 }  // namespace
 
-const char* FindOpenOrLinkPortable(const char* from, const char* p,
-                                   const char* end, const char** line,
-                                   HeaderLine* header) {
+const char* FindOpenOrLink(const char* from, const char* p, const char* end,
+                           const char** line, HeaderLine* header) {
   for (;; ++p) {
     p = FindOpenOrHash(p, end);
     if (p == end) return end;
     if (!IsOpenOrLink(from, p, end, line)) continue;
-    if (*p == '[') *header = ScanHeaderPortable(p + 1, end);
+    if (*p == '[') *header = ScanHeader(p + 1, end);
     return p;
   }
 }
@@ -612,20 +496,17 @@ inline bool TakeOpenOrLink(OpenOrLink* hit, const char** from, const char** p,
   return true;
 }
 
-// Up to `capacity` finds of `kFind`, one after another.  Inlined into each
-// caller, so that the AVX2 scan is inlined too.
-template <const char* (*kFind)(const char*, const char*, const char*,
-                               const char**, HeaderLine*)>
-[[gnu::always_inline]] inline std::size_t CollectOpenOrLinks(
-    const char** from, const char** p, const char* end, OpenOrLink* found,
-    std::size_t capacity) {
+}  // namespace
+
+std::size_t FindOpenOrLinks(const char** from, const char** p, const char* end,
+                            OpenOrLink* found, std::size_t capacity) {
   // In registers, not through the pointers that `found` may alias.
   const char* body = *from;
   const char* q = *p;
   std::size_t count = 0;
   for (bool more = true; more && count < capacity; ++count) {
     OpenOrLink* const hit = &found[count];
-    hit->open = kFind(body, q, end, &hit->line, &hit->header);
+    hit->open = FindOpenOrLink(body, q, end, &hit->line, &hit->header);
     more = TakeOpenOrLink(hit, &body, &q, end);
   }
   *from = body;
@@ -633,85 +514,11 @@ template <const char* (*kFind)(const char*, const char*, const char*,
   return count;
 }
 
-#if defined(__x86_64__)
-__attribute__((target("avx2"), flatten)) std::size_t FindOpenOrLinksAvx2(
-    const char** from, const char** p, const char* end, OpenOrLink* found,
-    std::size_t capacity) {
-  return CollectOpenOrLinks<FindOpenOrLinkAvx2>(from, p, end, found, capacity);
-}
-#endif
-
-}  // namespace
-
-std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
-                                    const char* end, OpenOrLink* found,
-                                    std::size_t capacity) {
-  return CollectOpenOrLinks<FindOpenOrLinkPortable>(from, p, end, found,
-                                                    capacity);
-}
-
-HeaderLine ScanHeaderPortable(const char* p, const char* end) {
+HeaderLine ScanHeader(const char* p, const char* end) {
   const auto* lf = static_cast<const char*>(
       std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
   return HeaderLine{FindUnescaped(p, lf != nullptr ? lf : end, ']'),
                     lf != nullptr ? lf + 1 : end};
-}
-
-namespace {
-
-// The scans this machine runs best, chosen on the first call.
-void ChooseScans();
-const char* ChooseFindOpenOrLink(const char* from, const char* p,
-                                 const char* end, const char** line,
-                                 HeaderLine* header) {
-  ChooseScans();
-  return FindOpenOrLink(from, p, end, line, header);
-}
-HeaderLine ChooseScanHeader(const char* p, const char* end) {
-  ChooseScans();
-  return ScanHeader(p, end);
-}
-std::size_t ChooseFindOpenOrLinks(const char** from, const char** p,
-                                  const char* end, OpenOrLink* found,
-                                  std::size_t capacity) {
-  ChooseScans();
-  return FindOpenOrLinks(from, p, end, found, capacity);
-}
-const char* (*find_open_or_link)(const char*, const char*, const char*,
-                                 const char**,
-                                 HeaderLine*) = ChooseFindOpenOrLink;
-HeaderLine (*scan_header)(const char*, const char*) = ChooseScanHeader;
-std::size_t (*find_open_or_links)(const char**, const char**, const char*,
-                                  OpenOrLink*,
-                                  std::size_t) = ChooseFindOpenOrLinks;
-
-void ChooseScans() {
-  find_open_or_link = FindOpenOrLinkPortable;
-  scan_header = ScanHeaderPortable;
-  find_open_or_links = FindOpenOrLinksPortable;
-#if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx2")) {
-    find_open_or_link = FindOpenOrLinkAvx2;
-    scan_header = ScanHeaderAvx2Call;
-    find_open_or_links = FindOpenOrLinksAvx2;
-  }
-#endif
-}
-
-}  // namespace
-
-const char* FindOpenOrLink(const char* from, const char* p, const char* end,
-                           const char** line, HeaderLine* header) {
-  return find_open_or_link(from, p, end, line, header);
-}
-
-HeaderLine ScanHeader(const char* p, const char* end) {
-  return scan_header(p, end);
-}
-
-std::size_t FindOpenOrLinks(const char** from, const char** p, const char* end,
-                            OpenOrLink* found, std::size_t capacity) {
-  return find_open_or_links(from, p, end, found, capacity);
 }
 
 std::string WineLines(std::string_view text) {
@@ -822,39 +629,6 @@ void Value::Utf8(std::string* out) const {
   out->resize(size);
   char* const text = out->data();
   std::size_t ascii = 0;
-#if defined(__SSE2__)
-  // Eight units a step: their low bytes, once all eight are ASCII.  The
-  // last step, which may overlap the one before, ends at the last unit.
-  const auto narrow = [&](std::size_t at) {
-    const __m128i units =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 2 * at));
-    const __m128i high =
-        _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) !=
-        0xFFFF) {
-      return false;
-    }
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(text + at),
-                     _mm_packus_epi16(units, units));
-    return true;
-  };
-  while (size - ascii >= 8 && narrow(ascii)) ascii += 8;
-  if (ascii != size && size >= 8 && size - ascii < 8 && narrow(size - 8)) {
-    ascii = size;
-  }
-#else
-  if constexpr (std::endian::native == std::endian::little) {
-    // Four units a step: their low bytes, once all four are ASCII.
-    for (std::uint64_t word; size - ascii >= 4; ascii += 4) {
-      std::memcpy(&word, bytes + 2 * ascii, 8);
-      if ((word & 0xFF80FF80FF80FF80ull) != 0) break;
-      const auto four = static_cast<std::uint32_t>(
-          (word & 0xFF) | (word >> 8 & 0xFF00) | (word >> 16 & 0xFF0000) |
-          (word >> 24 & 0xFF000000));
-      std::memcpy(text + ascii, &four, 4);
-    }
-  }
-#endif
   while (ascii < size && bytes[2 * ascii + 1] == 0 &&
          static_cast<unsigned char>(bytes[2 * ascii]) < 0x80) {
     text[ascii] = bytes[2 * ascii];

@@ -14,10 +14,6 @@
 #include <string>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "platform/win32.h"
 
 namespace registry {
@@ -192,48 +188,16 @@ inline bool IsHexDigit(char c) { return HexDigit(c) >= 0; }
 // or nullptr when there are none.
 const char* ParseNumber(const char* p, const char* end, std::uint64_t* value);
 
-// The bits of the LF bytes among the 64 from `p`, the first one's lowest.
-inline std::uint64_t LfBits(const char* p) {
-  std::uint64_t bits = 0;
-#if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n');
-  for (int k = 0; k < 4; ++k) {
-    const __m128i bytes =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    bits |= std::uint64_t{static_cast<std::uint16_t>(
-                _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)))}
-            << (16 * k);
-  }
-#else
-  for (int k = 0; k < 64; ++k) bits |= std::uint64_t{p[k] == '\n'} << k;
-#endif
-  return bits;
-}
-
 // Calls `visit(line)` with the start of every line from `begin` to `end`:
 // `begin`, and each byte after an LF that comes before `end`, in order.
-// The LFs of 64 bytes are found at once.
 template <typename Visit>
 void ForEachLineStart(const char* begin, const char* end, Visit visit) {
-  if (begin == end) return;
-  visit(begin);
-  const auto after = [&](const char* block, std::uint64_t lfs) {
-    for (; lfs != 0; lfs &= lfs - 1) {
-      const char* const next = block + __builtin_ctzll(lfs) + 1;
-      if (next < end) visit(next);
-    }
-  };
-  const char* p = begin;
-  for (; end - p >= 64; p += 64) after(p, LfBits(p));
-  if (p == end) return;
-  if (end - begin >= 64) {
-    // The last bytes as the end of a block that overlaps the one before.
-    const char* const block = end - 64;
-    after(p, LfBits(block) >> (p - block));
-    return;
-  }
-  for (; p < end; ++p) {
-    if (*p == '\n' && p + 1 < end) visit(p + 1);
+  for (const char* p = begin; p < end;) {
+    visit(p);
+    const auto* lf = static_cast<const char*>(
+        std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (lf == nullptr) return;
+    p = lf + 1;
   }
 }
 
@@ -254,8 +218,6 @@ struct HeaderLine {
   const char* next;
 };
 HeaderLine ScanHeader(const char* p, const char* end);
-// The same as a machine without AVX2 finds it.
-HeaderLine ScanHeaderPortable(const char* p, const char* end);
 
 // What a reader passing over a section's body looks for, found in one scan
 // of its bytes: the first '[' or "#link" from `p` on that only white space
@@ -265,10 +227,6 @@ HeaderLine ScanHeaderPortable(const char* p, const char* end);
 // bytes.
 const char* FindOpenOrLink(const char* from, const char* p, const char* end,
                            const char** line, HeaderLine* header);
-// The same as a machine without AVX2 finds it.
-const char* FindOpenOrLinkPortable(const char* from, const char* p,
-                                   const char* end, const char** line,
-                                   HeaderLine* header);
 
 // Where a reader passing over a body starts: past the "#time" line that
 // Wine writes first in every body, whose '#' opens no link.
@@ -294,10 +252,6 @@ struct OpenOrLink {
 // text without NUL bytes.
 std::size_t FindOpenOrLinks(const char** from, const char** p, const char* end,
                             OpenOrLink* found, std::size_t capacity);
-// The same as a machine without AVX2 finds them.
-std::size_t FindOpenOrLinksPortable(const char** from, const char** p,
-                                    const char* end, OpenOrLink* found,
-                                    std::size_t capacity);
 
 // Decodes one raw UTF-8 sequence starting at a byte >= 0x80 as Wine's reader
 // does: a bad lead byte, or a lead whose sequence breaks off, is dropped on

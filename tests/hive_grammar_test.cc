@@ -383,8 +383,8 @@ TEST(HiveGrammarTest, FindsTheFirstOpenOrLinkOnALine) {
     const char* const end = p + size;
     const char* line = nullptr;
     const char* const first = OpenOrLinkByBytes(begin, p, end, &line);
-    for (const auto find :
-         {registry::FindOpenOrLink, registry::FindOpenOrLinkPortable}) {
+    {
+      const auto find = registry::FindOpenOrLink;
       const char* found_line = nullptr;
       registry::HeaderLine header{nullptr, nullptr};
       EXPECT_EQ(find(begin, p, end, &found_line, &header), first)
@@ -394,8 +394,7 @@ TEST(HiveGrammarTest, FindsTheFirstOpenOrLinkOnALine) {
       }
       // A header's line is read with it.
       if (first != end && *first == '[') {
-        const registry::HeaderLine want =
-            registry::ScanHeaderPortable(first + 1, end);
+        const registry::HeaderLine want = registry::ScanHeader(first + 1, end);
         EXPECT_EQ(header.close, want.close) << from << " " << at;
         EXPECT_EQ(header.next, want.next) << from << " " << at;
       }
@@ -481,8 +480,8 @@ TEST(HiveGrammarTest, ScansAHeaderLine) {
     const char* const p = text.data();
     const char* const end = p + size;
     const registry::HeaderLine want = HeaderByBytes(p, end);
-    for (const auto scan :
-         {registry::ScanHeader, registry::ScanHeaderPortable}) {
+    {
+      const auto scan = registry::ScanHeader;
       const registry::HeaderLine got = scan(p, end);
       EXPECT_EQ(got.close, want.close) << size << " " << text;
       EXPECT_EQ(got.next, want.next) << size << " " << text;
@@ -530,8 +529,8 @@ TEST(HiveGrammarTest, FindsTheLinesOfNoteInOrder) {
       from = want.back().header.next;
       p = registry::StartsWith(from, end, "#time") ? from + 5 : from;
     }
-    for (const auto find :
-         {registry::FindOpenOrLinks, registry::FindOpenOrLinksPortable}) {
+    {
+      const auto find = registry::FindOpenOrLinks;
       for (const std::size_t capacity : {1, 2, 3, 32}) {
         std::vector<registry::OpenOrLink> got;
         std::vector<registry::OpenOrLink> found(capacity);
