@@ -33,18 +33,6 @@ bool Unescaped(const char* p, const char* hit) {
   return backslashes % 2 == 0;
 }
 
-// The first `terminator` from `from` on that no escape taken from `p` on
-// takes.
-const char* FindUnescaped(const char* p, const char* from, const char* end,
-                          char terminator) {
-  for (;;) {
-    const auto* hit = static_cast<const char*>(
-        std::memchr(from, terminator, static_cast<std::size_t>(end - from)));
-    if (hit == nullptr || Unescaped(p, hit)) return hit;
-    from = hit + 1;
-  }
-}
-
 // Where the bytes from `p` stop standing for themselves in a string up to
 // `terminator`: at the terminator, an escape or raw UTF-8.
 const char* PlainStringEnd(const char* p, const char* end, char terminator) {
@@ -277,7 +265,12 @@ const char* ParseString(const char* p, const char* end, char terminator,
 // that follows its backslash, no escape goes on with a backslash or a
 // terminator, so the run's parity decides.
 const char* FindUnescaped(const char* p, const char* end, char terminator) {
-  return FindUnescaped(p, p, end, terminator);
+  for (const char* from = p;;) {
+    const auto* hit = static_cast<const char*>(
+        std::memchr(from, terminator, static_cast<std::size_t>(end - from)));
+    if (hit == nullptr || Unescaped(p, hit)) return hit;
+    from = hit + 1;
+  }
 }
 
 namespace {
