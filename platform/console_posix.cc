@@ -11,9 +11,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstddef>
-#include <cstring>
 
 namespace {
 
@@ -31,36 +29,19 @@ bool WriteAll(const char* data, std::size_t size) {
 }
 
 // The cookie write function: returns `size` when everything reached the
-// descriptor and 0 on failure, which sets the stream's error flag.  The
-// bytes between line ends go over in one copy each.
+// descriptor and 0 on failure, which sets the stream's error flag.
 ssize_t WriteTranslated(void*, const char* buffer, std::size_t size) {
   char out[8192];
   std::size_t used = 0;
-  const char* p = buffer;
-  const char* const end = buffer + size;
-  while (p < end) {
-    const auto* lf = static_cast<const char*>(
-        std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    const char* const stop = lf != nullptr ? lf : end;
-    while (p < stop) {
-      if (used == sizeof out) {
-        if (!WriteAll(out, used)) return 0;
-        used = 0;
-      }
-      const std::size_t piece =
-          std::min(static_cast<std::size_t>(stop - p), sizeof out - used);
-      std::memcpy(out + used, p, piece);
-      used += piece;
-      p += piece;
-    }
-    if (lf == nullptr) break;
+  for (std::size_t i = 0; i < size; ++i) {
     if (used + 2 > sizeof out) {
       if (!WriteAll(out, used)) return 0;
       used = 0;
     }
-    out[used++] = '\r';
-    out[used++] = '\n';
-    ++p;
+    if (buffer[i] == '\n') {
+      out[used++] = '\r';
+    }
+    out[used++] = buffer[i];
   }
   if (used > 0 && !WriteAll(out, used)) return 0;
   return static_cast<ssize_t>(size);

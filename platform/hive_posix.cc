@@ -4,8 +4,7 @@
 #include "platform/hive_posix.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
+#include <cassert>
 #include <cstring>
 #include <type_traits>
 
@@ -18,117 +17,51 @@ constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
 constexpr std::size_t kMaxNameUnits = 256;
 constexpr int kMaxLinks = 32;
 
-// How many leading bytes `a` and `b` share, compared a word at a time.
-std::size_t SharedPrefix(std::string_view a, std::string_view b) {
-  const std::size_t limit = std::min(a.size(), b.size());
-  std::size_t i = 0;
-  for (; i + 8 <= limit; i += 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) break;
-  }
-  while (i < limit && a[i] == b[i]) ++i;
-  return i;
-}
-
-inline std::uint64_t Word(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-// Whether the `size` >= 3 bytes at `a` and `b` are the same, for the short
-// elements of a path, without a call.
-bool SameBytes(const char* a, const char* b, std::size_t size) {
-  if (size > 8) return std::memcmp(a, b, size) == 0;
-  if (size >= 4) {
-    std::uint32_t x, y, u, v;
-    std::memcpy(&x, a, 4);
-    std::memcpy(&y, b, 4);
-    std::memcpy(&u, a + size - 4, 4);
-    std::memcpy(&v, b + size - 4, 4);
-    return x == y && u == v;
-  }
-  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-}
-
-// Whether a hex list may take `line` of a section's body starting at
-// `from`: only a list on a line holding a backslash goes on, and none goes
-// on from the section's header.
-bool MayBeTaken(const char* from, const char* line) {
-  // Mostly the line before is empty, as Wine ends every body.
-  if (line - from < 2 || line[-2] == '\n') return false;
-  const char* const lf = line - 1;
-  const char* start = lf;
-  while (start > from && start[-1] != '\n') --start;
-  return start != lf &&
-         std::memchr(start, '\\', static_cast<std::size_t>(lf - start)) !=
-             nullptr;
-}
-
-// The bytes a rest that waits may start with: an element, not a separator,
-// and plain ASCII.  A table, as the run of a key at the top of the tree
-// tests it for thousands of sections.
-constexpr std::array<bool, 256> kStartsRest = [] {
-  std::array<bool, 256> starts{};
-  for (int c = 0; c < 256; ++c) starts[c] = c != '\\' && c < 0x80;
-  return starts;
-}();
-
-inline bool StartsRest(char c) {
-  return kStartsRest[static_cast<unsigned char>(c)];
-}
-
-// Past this many bytes from its header line's start, a rest does not fit a
-// section's record, and the path is walked at once.
-constexpr std::ptrdiff_t kMaxRestEnd = std::ptrdiff_t{1} << 16;
-
-// Whether the rest of a path from `p` may wait below a key: it is too short
-// for an element over the limit, it starts with an element for certain, and
-// its section's record can hold it.
+// Whether the rest of a path from `p` to its ']' at `close` may wait in a
+// key: it starts with an element for certain (plain ASCII, no separator),
+// so no element of it is over the limit, and it fits a section's record.
 bool MayWait(const char* p, const char* close, const char* header) {
-  // From 1 to kMaxNameUnits bytes, as one unsigned test.
-  return static_cast<std::size_t>(close - p) - 1 < kMaxNameUnits &&
-         StartsRest(*p) && close - header < kMaxRestEnd;
+  return close - p >= 1 && close - p <= std::ptrdiff_t{kMaxNameUnits} &&
+         *p != '\\' && static_cast<unsigned char>(*p) < 0x80 &&
+         close - header <= UINT16_MAX;
+}
+
+// Where the first header line from `p`, a line's start, starts: the first
+// line whose first byte past white space is '[', or `end`.
+const char* NextHeaderLine(const char* p, const char* end) {
+  for (const char* open = p;; ++open) {
+    open = static_cast<const char*>(
+        std::memchr(open, '[', static_cast<std::size_t>(end - open)));
+    if (open == nullptr) return end;
+    const char* line = open;
+    while (line > p && line[-1] != '\n' && IsSpace(line[-1])) --line;
+    if (line == p || line[-1] == '\n') return line;
+  }
+}
+
+// Whether a hex list may take the line at `line`, after `from`, a line's
+// start: a list goes on only from a line holding a backslash.
+bool MayBeTaken(const char* from, const char* line) {
+  if (line == from) return false;
+  const char* start = line - 1;
+  while (start > from && start[-1] != '\n') --start;
+  return std::memchr(start, '\\', static_cast<std::size_t>(line - 1 - start)) !=
+         nullptr;
 }
 
 // A name's units, whether decoded or plain ASCII bytes from the file.
 inline char16_t Unit(char16_t unit) { return unit; }
 inline char16_t Unit(char byte) { return static_cast<unsigned char>(byte); }
 
-constexpr std::uint64_t kHashFactor = 0x517CC1B727220A95ull;
-
-// The rotation carries every bit of a word into the low bits, which pick
-// the slot, within the next steps.
-inline std::uint64_t HashStep(std::uint64_t hash, std::uint64_t word) {
-  return (std::rotl(hash, 5) ^ word) * kHashFactor;
-}
-
 // A name's hash below `parent`, the same for the file's bytes as for the
-// units they stand for: eight ASCII units a step, any other unit alone.
-template <typename Text>
-std::uint32_t HashName(std::uint32_t parent, Text name) {
-  std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
-  const auto eight = [&](std::size_t at) {
-    if (std::uint64_t word; AsciiWord(name, at, &word)) {
-      hash = HashStep(hash, FoldAscii(word));
-    } else {
-      for (std::size_t k = at; k < at + 8; ++k) {
-        hash = HashStep(hash, FoldCase(Unit(name[k])));
-      }
-    }
-  };
-  std::size_t i = 0;
-  for (; name.size() - i >= 8; i += 8) eight(i);
-  if (i > 0 && i < name.size()) {
-    // The last units of a longer name go in as the eight that end it.
-    eight(name.size() - 8);
-  } else {
-    for (; i < name.size(); ++i) hash = HashStep(hash, FoldCase(Unit(name[i])));
+// units they stand for (FNV-1a over the folded units).
+template <typename Name>
+std::uint32_t HashName(std::uint32_t parent, const Name& name) {
+  std::uint64_t hash = 0xCBF29CE484222325ull ^ parent;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    hash = (hash ^ FoldCase(Unit(name[i]))) * 0x100000001B3ull;
   }
-  hash = (hash ^ (hash >> 32)) * kHashFactor;
-  return static_cast<std::uint32_t>(hash >> 32);
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 // Wine's order: unit by unit after folding, a prefix first.
@@ -146,41 +79,11 @@ bool OrderFolded(Name a, Name b) {
 template <typename Stored, typename Text>
 bool SameFolded(Stored stored, Text name) {
   if (stored.size() != name.size()) return false;
-  // Names are mostly asked for as they are written: identical bytes are
-  // alike folded too.
-  if constexpr (std::is_same_v<Text, std::string_view>) {
-    if (stored.bytes != nullptr &&
-        std::memcmp(stored.bytes, name.data(), name.size()) == 0) {
-      return true;
-    }
-  }
   for (std::size_t i = 0; i < stored.size(); ++i) {
     if (FoldCase(stored[i]) != FoldCase(Unit(name[i]))) return false;
   }
   return true;
 }
-
-// Splits `path` at backslashes, skipping empty elements.
-template <typename Text>
-class PathElements {
- public:
-  explicit PathElements(Text path) : rest_(path) {}
-
-  bool Next(Text* element) {
-    while (!rest_.empty()) {
-      const std::size_t cut = rest_.find('\\');
-      *element = rest_.substr(0, cut);
-      rest_ = cut == Text::npos ? Text() : rest_.substr(cut + 1);
-      if (!element->empty()) return true;
-    }
-    return false;
-  }
-
-  bool AtEnd() const { return rest_.find_first_not_of('\\') == Text::npos; }
-
- private:
-  Text rest_;
-};
 
 }  // namespace
 
@@ -193,131 +96,84 @@ bool Hive::Load(HiveBytes text) {
     if (!text.ok() || text.size() >= HiveBytes::kLimit) return false;
   }
   text_ = std::move(text);
-  const char* const begin = text_.data();
-  const char* const end = begin + text_.size();
-
-  Lines lines(begin, end);
-  Line line;
+  const char* const end = text_.data() + text_.size();
+  Lines lines(text_.data(), end);
+  Line line{};
   if (!lines.Next(&line) ||
       std::string_view(line.begin, static_cast<std::size_t>(
                                        line.end - line.begin)) != kHeader) {
     return false;
   }
-
   keys_.push_back(
       Key{kNone, 0, kNone, kNone, kNone, kNone, kNone, kNone, 0, 0, 0, 0});
-  // Room for the keys that listing a few hundred programs makes, so that
-  // the table seldom grows.
-  table_.assign(2048, kNone);
-  // Room for twice a typical hive's sections and keys (one per 190 bytes)
-  // costs nothing until it is used, while growing copies what is there.
-  sections_.reserve(text_.size() / 96 + 16);
-  keys_.reserve(text_.size() / 96 + 16);
+  table_.assign(1024, kNone);
+  // A record a header line: Wine's own files hold one in every 200 bytes
+  // or so, and growing would copy the records and touch new pages.
+  sections_.reserve(text_.size() / 128);
 
   std::string_view arch;
-  bool stopped = false;
-  while (!stopped) {
-    const char* line_start = lines.position();
+  for (;;) {
+    const char* const start = lines.position();
     if (!lines.Next(&line)) break;
-    const char* p = SkipSpace(line.begin, line.end);
+    const char* const p = SkipSpace(line.begin, line.end);
     if (p == line.end) continue;
-    switch (*p) {
-      case '[':
-        lines = Lines(ReadSections(line_start, p), end);
-        break;
-      case '"':
-      case '@':
-        // Only a hex list that ends in a backslash reaches past its line.
-        if (current_ != kNone) StepOverValue(p, line.end, &lines);
-        break;
-      case '#':
-        if (current_ != kNone) {
-          if (StartsWith(p, line.end, "#link")) MakeLink();
-        } else if (StartsWith(p, line.end, "#arch=")) {
-          // An unknown or changed architecture stops the load here; what
-          // came before stays.
-          const std::string_view value(
-              p + 6, static_cast<std::size_t>(line.end - p - 6));
-          stopped = (value != "win32" && value != "win64") ||
-                    (!arch.empty() && value != arch);
-          arch = value;
+    if (*p == '[') {
+      OpenSection(start, p, line.end);
+      // While loading, a body's lines count only for a "#link" or a hex
+      // list that takes the next header line: one without is passed over.
+      if (!Loading()) continue;
+      const char* const body = lines.position();
+      const char* const next = NextHeaderLine(body, end);
+      if (!MayBeTaken(body, next) &&
+          std::string_view(body, static_cast<std::size_t>(next - body))
+                  .find("#link") == std::string_view::npos) {
+        lines = Lines(next, end);
+      }
+    } else if (!Loading()) {
+      // Outside a section an unknown or changed architecture stops the
+      // load; what came before stays.
+      if (StartsWith(p, line.end, "#arch=")) {
+        const std::string_view value(
+            p + 6, static_cast<std::size_t>(line.end - p - 6));
+        if ((value != "win32" && value != "win64") ||
+            (!arch.empty() && value != arch)) {
+          break;
         }
-        break;
-      default:
-        break;  // Comments and unknown lines are skipped.
+        arch = value;
+      }
+    } else if (*p == '"' || *p == '@') {
+      // Only a hex list that ends in a backslash reaches past its line.
+      StepOverValue(p, line.end, &lines);
+    } else if (StartsWith(p, line.end, "#link")) {
+      MakeLink();
     }
   }
-  current_ = kNone;
-  previous_path_ = {};
-  boundaries_.clear();
+  loading_ = kNone;
   return true;
 }
 
-inline void Hive::OpenSection(const char* line, const char* open,
-                              const char* close) {
-  const auto section = static_cast<std::uint32_t>(sections_.size());
+bool Hive::Loading() const { return loading_key_ != kNone; }
+
+void Hive::OpenSection(const char* line, const char* open,
+                       const char* line_end) {
+  loading_ = static_cast<std::uint32_t>(sections_.size());
+  loading_key_ = kNone;
+  loading_waits_ = false;
   sections_.push_back(
       Section{static_cast<std::uint32_t>(line - text_.data()), kNone, 0});
-  StartSection(line, open + 1, close, section);
-  if (current_ != kNone) current_section_ = section;
-}
-
-inline bool Hive::JoinRootRun(const char* line, const char* open,
-                              const char* close) {
-  // The section before waits at the root, so the root is not read into, no
-  // separator is kept, and the root's last run ends with that section.
-  if (current_ != kDeferred || deferred_at_ != kRoot || close == nullptr) {
-    return false;
-  }
-  const char* const name = open + 1;
-  Run& tail = runs_[keys_[kRoot].last_pending];
-  if (!MayWait(name, close, line) || tail.rest != name - line) return false;
-  // The next record after that run's last.
-  const std::uint32_t section = tail.last + 1;
-  sections_.push_back(Section{static_cast<std::uint32_t>(line - text_.data()),
-                              kNone, static_cast<std::uint16_t>(close - line)});
-  tail.last = section;
-  previous_path_ =
-      std::string_view(name, static_cast<std::size_t>(close - name));
-  current_section_ = section;
-  return true;
-}
-
-const char* Hive::ReadSections(const char* line, const char* open) {
-  const char* const end = text_.data() + text_.size();
-  const HeaderLine header = ScanHeader(open + 1, end);
-  OpenSection(line, open, header.close);
-  if (current_ == kNone) return header.next;
-  // Passes over the bodies, taking their "#link" lines, from header to
-  // header; the scan finds a few of them at a time.
-  const char* from = header.next;
-  const char* p = BodyStart(from, end);
-  OpenOrLink found[32];
-  for (;;) {
-    const std::size_t count = FindOpenOrLinks(&from, &p, end, found, 32);
-    for (std::size_t i = 0; i < count; ++i) {
-      const OpenOrLink& hit = found[i];
-      if (hit.open == end) return end;
-      // A line there may belong to a hex list from the line before it.
-      if (MayBeTaken(hit.from, hit.line)) return hit.from;
-      if (*hit.open == '[') {
-        if (JoinRootRun(hit.line, hit.open, hit.header.close)) continue;
-        OpenSection(hit.line, hit.open, hit.header.close);
-        if (current_ == kNone) return hit.header.next;
-      } else {
-        MakeLink();
-      }
-    }
+  // Without a ']' the header is malformed: Wine creates nothing.
+  if (const char* close = FindUnescaped(open + 1, line_end, ']')) {
+    Place(kRoot, false, open + 1, close, loading_);
   }
 }
 
 void Hive::MakeLink() {
-  while (current_ == kDeferred) Expand(deferred_at_);
-  keys_[current_].link = true;
-  // Paths resumed from the previous section's parse were walked with the
-  // links as they stood before.
-  previous_path_ = {};
-  boundaries_.clear();
+  // Its key must be there to be a link: the keys above are looked into.
+  while (loading_waits_) {
+    assert(!keys_[loading_key_].expanded);
+    Expand(loading_key_);
+  }
+  if (loading_key_ != kNone) keys_[loading_key_].link = 1;
 }
 
 void Hive::Body(std::uint32_t section, const char** begin,
@@ -332,32 +188,83 @@ void Hive::Body(std::uint32_t section, const char** begin,
              : text_end;
 }
 
-void Hive::Attach(std::uint32_t key, std::uint32_t section) {
-  // Bodies come in file order: a key is made only once every section
-  // pending above it has been read into it.
-  sections_[section].next = kNone;
-  if (keys_[key].first_body == kNone) {
-    keys_[key].first_body = section;
-  } else {
-    sections_[keys_[key].last_body].next = section;
+void Hive::Place(std::uint32_t key, bool follow, const char* p,
+                 const char* close, std::uint32_t section) {
+  const char* const header = text_.data() + sections_[section].header;
+  // Goes through `key`'s link, once, when something goes in the key.
+  const auto enter = [&] {
+    if (!follow) return true;
+    follow = false;
+    int budget = kMaxLinks;
+    return !keys_[key].link ||
+           FollowLink(key, true, &budget, &key) == ERROR_SUCCESS;
+  };
+  // Each element's key is made below the latest; an empty element adds
+  // nothing.  A failing element drops the section.
+  const auto descend = [&](auto element) {
+    if (element.empty()) return true;
+    if (element.size() > kMaxNameUnits || !enter()) return false;
+    key = Child(key, element);
+    follow = true;
+    return true;
+  };
+  for (bool separator = true; separator;) {
+    if (MayWait(p, close, header)) {
+      if (!enter()) break;
+      if (!keys_[key].expanded) {
+        Wait(key, p, close, section);
+        return;
+      }
+    }
+    // An element of plain ASCII, ended by an escaped backslash or the ']',
+    // is its own bytes; any other is decoded.
+    const char* const run = PlainRunEnd(p, close);
+    if (run == close || (run[0] == '\\' && run[1] == '\\')) {
+      if (!descend(std::string_view(p, static_cast<std::size_t>(run - p)))) {
+        break;
+      }
+      separator = run != close;
+      p = run + 2;
+    } else {
+      // Not a member: making the child may read other sections' paths.
+      std::u16string element;
+      separator = false;
+      p = ParseString(p, close + 1, ']', &element, &separator);
+      if (!descend(std::u16string_view(element))) break;
+    }
+    if (!separator) {
+      // A key that is a link already when its section comes again takes
+      // that section's values on its target; its first section makes it a
+      // link.
+      if (!enter()) break;
+      Attach(key, section);
+      return;
+    }
   }
-  keys_[key].last_body = section;
+  Drop(section);
+}
+
+void Hive::Wait(std::uint32_t key, const char* p, const char* close,
+                std::uint32_t section) {
+  const char* const header = text_.data() + sections_[section].header;
+  assert(!keys_[key].expanded && MayWait(p, close, header));
+  Queue(key, section, section, static_cast<std::uint16_t>(p - header));
+  sections_[section].close = static_cast<std::uint16_t>(close - header);
+  if (section == loading_) {
+    loading_key_ = key;
+    loading_waits_ = true;
+  }
 }
 
 void Hive::Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
                  std::uint16_t rest) {
+  assert(first <= last && !keys_[key].expanded);
   const std::uint32_t tail = keys_[key].last_pending;
   if (tail != kNone && runs_[tail].last + 1 == first &&
       runs_[tail].rest == rest) {
     runs_[tail].last = last;
-  } else {
-    AddRun(key, first, last, rest);
+    return;
   }
-}
-
-void Hive::AddRun(std::uint32_t key, std::uint32_t first, std::uint32_t last,
-                  std::uint16_t rest) {
-  const std::uint32_t tail = keys_[key].last_pending;
   const auto run = static_cast<std::uint32_t>(runs_.size());
   runs_.push_back(Run{first, last, kNone, rest});
   if (tail == kNone) {
@@ -368,233 +275,96 @@ void Hive::AddRun(std::uint32_t key, std::uint32_t first, std::uint32_t last,
   keys_[key].last_pending = run;
 }
 
-bool Hive::Wait(std::uint32_t key, const char* header, const char* p,
-                const char* close, std::uint32_t section) {
-  if (keys_[key].expanded) return false;
-  sections_[section].close = static_cast<std::uint16_t>(close - header);
-  Queue(key, section, section, static_cast<std::uint16_t>(p - header));
-  return true;
+void Hive::Attach(std::uint32_t key, std::uint32_t section) {
+  // Bodies come in file order: a section that waited above `key` was moved
+  // on before any later one could reach it.
+  assert(keys_[key].last_body == kNone || keys_[key].last_body < section);
+  sections_[section].next = kNone;
+  if (keys_[key].first_body == kNone) {
+    keys_[key].first_body = section;
+  } else {
+    sections_[keys_[key].last_body].next = section;
+  }
+  keys_[key].last_body = section;
+  if (section == loading_) {
+    loading_key_ = key;
+    loading_waits_ = false;
+  }
 }
 
-inline void Hive::StartSection(const char* header, const char* name,
-                               const char* close, std::uint32_t section) {
-  current_ = kNone;
-  if (close == nullptr) return;  // Malformed: Wine creates nothing.
-  const std::string_view path(name, static_cast<std::size_t>(close - name));
-  // Until something looks into HKEY_LOCAL_MACHINE, no path was walked and
-  // every path waits there.
-  if (boundaries_.empty()) {
-    previous_path_ = path;
-    if (MayWait(name, close, header) &&
-        Wait(kRoot, header, name, close, section)) {
-      current_ = kDeferred;
-      deferred_at_ = kRoot;
-      return;
-    }
+void Hive::Drop(std::uint32_t section) {
+  if (section == loading_) {
+    loading_key_ = kNone;
+    loading_waits_ = false;
   }
-  ResumeSection(path, section);
-}
-
-void Hive::ResumeSection(std::string_view path, std::uint32_t section) {
-  // Sections come depth first, so a path mostly repeats the one before it.
-  // The parse up to a separator depends only on the bytes before it: resume
-  // after the last separator inside the shared prefix.
-  std::size_t kept = boundaries_.size();
-  const std::size_t shared = kept == 0 ? 0 : SharedPrefix(path, previous_path_);
-  while (kept > 0 && boundaries_[kept - 1].offset > shared) --kept;
-  const char* const name = path.data();
-  const char* const close = name + path.size();
-  const char* const p = name + (kept > 0 ? boundaries_[kept - 1].offset : 0);
-  boundaries_.resize(kept);
-  previous_path_ = path;
-  const char* const header = text_.data() + sections_[section].header;
-  if (kept == 0 && MayWait(p, close, header) &&
-      Wait(kRoot, header, p, close, section)) {
-    current_ = kDeferred;
-    deferred_at_ = kRoot;
-    return;
-  }
-  std::uint32_t at = kNone;
-  current_ = Descend(kept > 0 ? boundaries_.back().pending : kNone, true, name,
-                     p, close, section, &at);
-  if (current_ == kDeferred) deferred_at_ = at;
-}
-
-std::uint32_t Hive::Descend(std::uint32_t pending, bool follow,
-                            const char* name, const char* p, const char* close,
-                            std::uint32_t section, std::uint32_t* pending_at) {
-  // Creates the keys along the path.  A failing element drops the section,
-  // but keys made before it stay.
-  for (;;) {
-    // The key the next element goes in: through a link to its target, made
-    // if missing, as for the last element below.
-    std::uint32_t parent = kNone;
-    const auto into = [&] {
-      if (parent != kNone) return true;
-      parent = pending != kNone ? pending : kRoot;
-      int budget = kMaxLinks;
-      return pending == kNone || !follow || !keys_[parent].link ||
-             CreateThroughLink(parent, &budget, &parent) == ERROR_SUCCESS;
-    };
-    const char* const header = text_.data() + sections_[section].header;
-    if (MayWait(p, close, header)) {
-      if (!into()) return kNone;
-      if (Wait(parent, header, p, close, section)) {
-        *pending_at = parent;
-        return kDeferred;
-      }
-    }
-    const auto visit = [&](auto element) {
-      if (element.empty()) return true;
-      if (element.size() > kMaxNameUnits || !into()) return false;
-      pending = Child(parent, element);
-      follow = true;
-      return true;
-    };
-    // An element of plain ASCII, ended by an escaped backslash or the ']',
-    // needs no decoding.
-    const char* run = PlainRunEnd(p, close);
-    bool separator = false;
-    if (run == close || (run[0] == '\\' && run[1] == '\\')) {
-      if (!visit(std::string_view(p, static_cast<std::size_t>(run - p)))) {
-        return kNone;
-      }
-      separator = run != close;
-      p = run + 2;
-    } else {
-      // Not a member: making the child may read other sections' paths.
-      std::u16string decoded;
-      p = ParseString(p, close + 1, ']', &decoded, &separator);
-      if (!visit(std::u16string_view(decoded))) return kNone;
-    }
-    if (!separator) break;
-    if (name != nullptr) {
-      boundaries_.push_back(
-          Boundary{static_cast<std::size_t>(p - name), pending});
-    }
-  }
-  std::uint32_t key = pending != kNone ? pending : kRoot;
-  // A key that is a link already when its section comes again takes that
-  // section's values on its target; its first section makes it a link.
-  if (follow && keys_[key].link) {
-    int budget = kMaxLinks;
-    if (CreateThroughLink(key, &budget, &key) != ERROR_SUCCESS) return kNone;
-  }
-  Attach(key, section);
-  return key;
-}
-
-template <typename Same>
-std::uint32_t Hive::RunEnd(const char* text, const Section* sections,
-                           std::uint32_t from, std::uint32_t last,
-                           std::size_t element_at, std::size_t rest,
-                           Same same) {
-  // The rest was short enough to wait, and stays so.
-  const auto goes_on = [&](const Section* section) {
-    const char* const other = text + section->header;
-    return section->close > rest && same(other + element_at) &&
-           StartsRest(other[rest]);
-  };
-  const Section* section = sections + from;
-  const Section* const stop = sections + last;
-  // Thousands of sections below a key at the top of the tree: two a round.
-  for (; section < stop; section += 2) {
-    if (!goes_on(section)) break;
-    if (!goes_on(section + 1)) {
-      return static_cast<std::uint32_t>(section + 1 - sections);
-    }
-  }
-  if (section == stop && goes_on(section)) ++section;
-  return static_cast<std::uint32_t>(section - sections);
 }
 
 void Hive::Expand(std::uint32_t key) {
   if (keys_[key].expanded) return;
-  keys_[key].expanded = true;
-  const std::uint32_t last_run = keys_[key].last_pending;
+  keys_[key].expanded = 1;
+  // Sections come depth first: most share their first element with the
+  // section before, and wait below its child with it.
+  std::string_view element;
+  std::uint32_t child = kNone;
   std::uint32_t run = keys_[key].first_pending;
-  keys_[key].first_pending = kNone;
-  keys_[key].last_pending = kNone;
-  const char* const text = text_.data();
-  // Sections are only moved here, never added.
-  const Section* const sections = sections_.data();
-  // The section being loaded, if it waits: where it goes is followed.  It
-  // is in these runs at most once.
-  const std::uint32_t watched =
-      current_ == kDeferred ? current_section_ : kNone;
-  std::uint32_t index = kNone;  // The next section of `run` to read.
   try {
     for (; run != kNone; run = runs_[run].next) {
-      const Run waiting = runs_[run];
-      for (index = waiting.first; index <= waiting.last;) {
-        const char* const header = text + sections[index].header;
-        const char* const p = header + waiting.rest;
-        const char* const close = header + sections[index].close;
-        // Nothing below the key was a link when these sections came, nor is
-        // one now: the rest of each path is read as it stands.
-        std::uint32_t at = kNone;
-        const std::uint32_t result =
-            Descend(key, false, nullptr, p, close, index, &at);
-        if (index == watched) {
-          if (result == kDeferred) {
-            deferred_at_ = at;
-          } else {
-            current_ = result;
-          }
-        }
-        ++index;
-        // The sections after it whose paths start with the same plain
-        // element, with its separator, go on in the same child.  They come
-        // in runs and wait there as they stand, told by their bytes alone.
-        // Where this one does not wait, each is walked on its own.
-        if (result != kDeferred) continue;
+      const std::uint32_t last = runs_[run].last;
+      const std::uint16_t rest = runs_[run].rest;
+      while (runs_[run].first <= last) {
+        // What is left of the run waits on if memory runs out.
+        const std::uint32_t index = runs_[run].first;
+        const char* const header = text_.data() + sections_[index].header;
+        const char* const p = header + rest;
+        const char* const close = header + sections_[index].close;
+        // Nothing below the key was a link when these sections came, nor
+        // is one now, and the key's own link is not followed: the rest of
+        // each path is read as it stands.
         const char* const plain = PlainRunEnd(p, close);
-        if (plain == p || close - plain <= 2 || plain[0] != '\\' ||
-            plain[1] != '\\') {
+        const std::string_view first(p, static_cast<std::size_t>(plain - p));
+        const bool waits = !first.empty() && close - plain > 2 &&
+                           plain[0] == '\\' && plain[1] == '\\' &&
+                           MayWait(plain + 2, close, header);
+        if (waits && (child == kNone || first != element)) {
+          child = Child(key, first);
+          element = first;
+        }
+        // A child looked into already takes each section on its own.
+        if (!waits || keys_[child].expanded) {
+          Place(key, false, p, close, index);
+          runs_[run].first = index + 1;
           continue;
         }
-        const std::uint32_t child = Child(
-            key, std::string_view(p, static_cast<std::size_t>(plain - p)));
-        // Sections wait only below a key not read into.
-        if (keys_[child].expanded) continue;
+        // The sections after it whose paths go on with the same element
+        // and separator wait in the same child.
         const auto size = static_cast<std::size_t>(plain + 2 - p);
-        const std::size_t rest = waiting.rest + size;
-        // Most elements take 8 to 16 bytes: two words, read from the
-        // element once.
-        std::uint32_t end;
-        if (size >= 8 && size <= 16) {
-          const std::uint64_t first = Word(p);
-          const std::uint64_t last = Word(p + size - 8);
-          end = RunEnd(text, sections, index, waiting.last, waiting.rest, rest,
-                       [first, last, size](const char* other) {
-                         return Word(other) == first &&
-                                Word(other + size - 8) == last;
-                       });
-        } else {
-          end = RunEnd(text, sections, index, waiting.last, waiting.rest, rest,
-                       [p, size](const char* other) {
-                         return SameBytes(other, p, size);
-                       });
+        std::uint32_t end = index + 1;
+        while (end <= last) {
+          const char* const other = text_.data() + sections_[end].header;
+          const char* const other_close = other + sections_[end].close;
+          if (other_close - (other + rest) <= std::ptrdiff_t(size) ||
+              std::memcmp(other + rest, p, size) != 0 ||
+              !MayWait(other + rest + size, other_close, other)) {
+            break;
+          }
+          ++end;
         }
-        if (end == index) continue;
-        Queue(child, index, end - 1, static_cast<std::uint16_t>(rest));
-        if (watched >= index && watched < end) deferred_at_ = child;
-        index = end;
+        Queue(child, index, end - 1, static_cast<std::uint16_t>(rest + size));
+        if (loading_waits_ && loading_ >= index && loading_ < end) {
+          loading_key_ = child;
+        }
+        runs_[run].first = end;
       }
     }
   } catch (...) {
-    // Out of memory: the sections not read yet stay pending, and the keys
+    // Out of memory: the sections not moved on stay waiting, and the keys
     // already made are found again by the next try.
-    keys_[key].expanded = false;
-    if (index > runs_[run].last) run = runs_[run].next;
-    if (run != kNone) {
-      runs_[run].first = index;
-      keys_[key].first_pending = run;
-      keys_[key].last_pending = last_run;
-    }
-    last_parent_ = kNone;
+    keys_[key].expanded = 0;
+    keys_[key].first_pending = run;
     throw;
   }
+  keys_[key].first_pending = kNone;
+  keys_[key].last_pending = kNone;
 }
 
 template <typename Text>
@@ -603,22 +373,27 @@ bool Hive::IsChild(std::uint32_t key, std::uint32_t parent, Text name) const {
 }
 
 template <typename Text>
-std::uint32_t Hive::FindChild(std::uint32_t parent, Text name,
-                              std::uint32_t hash) const {
+std::size_t Hive::Slot(std::uint32_t parent, Text name) const {
   const std::size_t mask = table_.size() - 1;
-  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+  for (std::size_t slot = HashName(parent, name) & mask;;
+       slot = (slot + 1) & mask) {
     const std::uint32_t index = table_[slot];
-    if (index == kNone) return kNone;
-    if (IsChild(index, parent, name)) return index;
+    if (index == kNone || IsChild(index, parent, name)) return slot;
   }
 }
 
 template <typename Text>
-std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
-                             std::uint32_t hash) {
+std::uint32_t Hive::Child(std::uint32_t parent, Text name) {
+  Expand(parent);
+  assert(keys_[parent].expanded);
+  std::size_t slot = Slot(parent, name);
+  if (table_[slot] != kNone) return table_[slot];
   // Keys are also made after loading, by calls that must leave the tree
   // whole when memory runs out: everything that allocates comes first.
-  if ((keys_.size() + 1) * 2 > table_.size()) GrowTable();
+  if ((keys_.size() + 1) * 2 > table_.size()) {
+    GrowTable();
+    slot = Slot(parent, name);
+  }
   const auto index = static_cast<std::uint32_t>(keys_.size());
   Key key{parent,
           static_cast<std::uint32_t>(names_.size()),
@@ -635,58 +410,35 @@ std::uint32_t Hive::AddChild(std::uint32_t parent, Text name,
   if constexpr (std::is_same_v<Text, std::string_view>) {
     // Plain ASCII straight from the file: the name stays where it is.
     key.name_begin = static_cast<std::uint32_t>(name.data() - text_.data());
-    key.plain_name = true;
+    key.plain_name = 1;
   } else {
     names_.append(name);
   }
   keys_.push_back(key);
   keys_[parent].first_child = index;
-  const std::size_t mask = table_.size() - 1;
-  std::size_t slot = hash & mask;
-  while (table_[slot] != kNone) slot = (slot + 1) & mask;
   table_[slot] = index;
+  assert(keys_.size() * 2 <= table_.size());
   return index;
 }
 
 void Hive::GrowTable() {
-  table_.assign(table_.size() * 2, kNone);
-  const std::size_t mask = table_.size() - 1;
+  std::vector<std::uint32_t> table(table_.size() * 2, kNone);
+  const std::size_t mask = table.size() - 1;
   for (std::uint32_t index = 1; index < keys_.size(); ++index) {
-    const NameView name = Name(index);
-    const std::uint32_t parent = keys_[index].parent;
-    std::size_t slot =
-        (name.bytes != nullptr
-             ? HashName(parent, std::string_view(name.bytes, name.size()))
-             : HashName(parent, std::u16string_view(name.units, name.size()))) &
-        mask;
-    while (table_[slot] != kNone) slot = (slot + 1) & mask;
-    table_[slot] = index;
+    if (keys_[index].parent == kNone) continue;  // "\Registry".
+    std::size_t slot = HashName(keys_[index].parent, Name(index)) & mask;
+    while (table[slot] != kNone) slot = (slot + 1) & mask;
+    table[slot] = index;
   }
-}
-
-template <typename Text>
-std::uint32_t Hive::Child(std::uint32_t parent, Text name) {
-  // Sections of one key mostly follow each other.
-  if constexpr (std::is_same_v<Text, std::string_view>) {
-    if (parent == last_parent_ && name == last_name_) return last_child_;
-  }
-  Expand(parent);
-  const std::uint32_t hash = HashName(parent, name);
-  std::uint32_t key = FindChild(parent, name, hash);
-  if (key == kNone) key = AddChild(parent, name, hash);
-  if constexpr (std::is_same_v<Text, std::string_view>) {
-    last_parent_ = parent;
-    last_name_ = name;
-    last_child_ = key;
-  }
-  return key;
+  table_ = std::move(table);
 }
 
 LONG Hive::Machine(int* budget, std::uint32_t* machine) {
   // Each way on from "\Registry" made a link leads back through it.
   if (registry_ != kNone && keys_[registry_].link) return ERROR_FILE_NOT_FOUND;
   *machine = kRoot;
-  return keys_[kRoot].link ? FollowLink(kRoot, budget, machine) : ERROR_SUCCESS;
+  return keys_[kRoot].link ? FollowLink(kRoot, false, budget, machine)
+                           : ERROR_SUCCESS;
 }
 
 LONG Hive::OpenMachine(std::uint32_t* machine) {
@@ -728,7 +480,8 @@ LONG Hive::LinkTarget(std::uint32_t link, int* budget, std::uint32_t* from,
   return ERROR_SUCCESS;
 }
 
-LONG Hive::FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) {
+LONG Hive::FollowLink(std::uint32_t link, bool create, int* budget,
+                      std::uint32_t* target) {
   if (--*budget < 0) return ERROR_INVALID_PARAMETER;
   std::uint32_t from;
   std::u16string path;
@@ -736,18 +489,7 @@ LONG Hive::FollowLink(std::uint32_t link, int* budget, std::uint32_t* target) {
       status != ERROR_SUCCESS) {
     return status;
   }
-  return Walk(from, std::u16string_view(path), true, budget, target);
-}
-
-LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
-                             std::uint32_t* target) {
-  if (--*budget < 0) return ERROR_INVALID_PARAMETER;
-  std::uint32_t from;
-  std::u16string path;
-  if (const LONG status = LinkTarget(link, budget, &from, &path);
-      status != ERROR_SUCCESS) {
-    return status;
-  }
+  if (!create) return Walk(from, path, true, budget, target);
   // Only the target itself is made: the key it goes in must be there.
   const std::size_t last_end = path.find_last_not_of(u'\\') + 1;
   const std::size_t last_begin = path.find_last_of(u'\\', last_end - 1) + 1;
@@ -763,27 +505,26 @@ LONG Hive::CreateThroughLink(std::uint32_t link, int* budget,
       std::u16string_view(path).substr(last_begin, last_end - last_begin);
   if (name.size() > kMaxNameUnits) return ERROR_INVALID_PARAMETER;
   const std::uint32_t key = Child(parent, name);
-  if (keys_[key].link) return CreateThroughLink(key, budget, target);
+  if (keys_[key].link) return FollowLink(key, true, budget, target);
   *target = key;
   return ERROR_SUCCESS;
 }
 
-template <typename Text>
-LONG Hive::Walk(std::uint32_t from, Text path, bool follow_last, int* budget,
-                std::uint32_t* result) {
+LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
+                int* budget, std::uint32_t* result) {
   std::uint32_t key = from;
-  PathElements<Text> elements(path);
-  Text element;
-  while (elements.Next(&element)) {
+  // Empty elements are passed over.
+  for (std::size_t at = path.find_first_not_of(u'\\'); at != path.npos;
+       at = path.find_first_not_of(u'\\', at)) {
+    const std::size_t cut = std::min(path.find(u'\\', at), path.size());
+    const std::u16string_view element = path.substr(at, cut - at);
+    at = cut;
     Expand(key);
-    if (named_ != kNone && IsChild(named_, key, element)) {
-      key = named_;
-    } else {
-      key = FindChild(key, element, HashName(key, element));
-    }
+    key = table_[Slot(key, element)];
     if (key == kNone) return ERROR_FILE_NOT_FOUND;
-    if (keys_[key].link && (follow_last || !elements.AtEnd())) {
-      const LONG status = FollowLink(key, budget, &key);
+    const bool last = path.find_first_not_of(u'\\', at) == path.npos;
+    if (keys_[key].link && (follow_last || !last)) {
+      const LONG status = FollowLink(key, false, budget, &key);
       if (status != ERROR_SUCCESS) return status;
     }
   }
@@ -792,12 +533,6 @@ LONG Hive::Walk(std::uint32_t from, Text path, bool follow_last, int* budget,
 }
 
 LONG Hive::Open(std::uint32_t key, std::u16string_view path,
-                std::uint32_t* result) {
-  int budget = kMaxLinks;
-  return Walk(key, path, true, &budget, result);
-}
-
-LONG Hive::Open(std::uint32_t key, std::string_view path,
                 std::uint32_t* result) {
   int budget = kMaxLinks;
   return Walk(key, path, true, &budget, result);
@@ -835,7 +570,6 @@ Hive::NameView Hive::Name(std::uint32_t key) const {
 }
 
 std::string_view Hive::NameUtf8(std::uint32_t key, std::string* scratch) const {
-  named_ = key;
   const NameView name = Name(key);
   if (name.bytes != nullptr) return std::string_view(name.bytes, name.size());
   *scratch = Utf16ToUtf8(std::u16string_view(name.units, name.size()));
@@ -843,53 +577,29 @@ std::string_view Hive::NameUtf8(std::uint32_t key, std::string* scratch) const {
 }
 
 template <typename Visit>
-void Hive::ForEachBody(std::uint32_t key, Visit visit) const {
+void Hive::ForEachLine(std::uint32_t key, Visit visit) const {
   for (std::uint32_t b = keys_[key].first_body; b != kNone;
        b = sections_[b].next) {
     const char* begin;
     const char* end;
     Body(b, &begin, &end);
-    visit(begin, end);
-  }
-}
-
-template <typename Visit>
-void Hive::ForEachLineIn(const char* begin, const char* end,
-                         Visit visit) const {
-  Lines lines(begin, end);
-  Line line;
-  while (lines.Next(&line)) {
-    const char* p = SkipSpace(line.begin, line.end);
-    if (p != line.end) visit(p, line.end, &lines);
+    Lines lines(begin, end);
+    Line line{};
+    while (lines.Next(&line)) {
+      const char* p = SkipSpace(line.begin, line.end);
+      if (p != line.end) visit(p, line.end, &lines);
+    }
   }
 }
 
 template <typename Visit>
 void Hive::ForEachOption(std::uint32_t key, Visit visit) const {
-  ForEachBody(key, [&](const char* begin, const char* end) {
-    // The '#' lines straight away, unless a hex list may take one.
-    for (const char* hash = begin;; ++hash) {
-      hash = static_cast<const char*>(
-          std::memchr(hash, '#', static_cast<std::size_t>(end - hash)));
-      if (hash == nullptr) return;
-      const char* line = LineOf(begin, hash);
-      if (line == nullptr) continue;
-      if (MayBeTaken(begin, line)) break;
-      const auto* lf = static_cast<const char*>(
-          std::memchr(hash, '\n', static_cast<std::size_t>(end - hash)));
-      const char* stop = lf != nullptr ? lf : end;
-      if (stop > hash && stop[-1] == '\r') --stop;
-      visit(hash, stop);
+  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
+    if (*p == '#') {
+      visit(p, end);
+    } else {
+      StepOverValue(p, end, more);
     }
-    // Line by line, from the start again: a later line overrides.
-    ForEachLineIn(begin, end,
-                  [&](const char* p, const char* stop, Lines* more) {
-                    if (*p == '#') {
-                      visit(p, stop);
-                    } else {
-                      StepOverValue(p, stop, more);
-                    }
-                  });
   });
 }
 
@@ -915,45 +625,15 @@ std::u16string Hive::ClassName(std::uint32_t key) const {
 bool Hive::FindValue(std::uint32_t key, std::u16string_view name,
                      Value* value) const {
   bool found = false;
-  ForEachBody(key, [&](const char* begin, const char* end) {
-    // Only a hex list goes on past its line: in a body without one, every
-    // line stands alone.
-    const bool lists =
-        std::string_view(begin, static_cast<std::size_t>(end - begin))
-            .find("hex") != std::string_view::npos;
-    const auto take = [&](const char* p, const char* stop, Lines* more) {
-      if (*p != '"' && *p != '@') return;
-      // A later line for the same name replaces the value.
-      if (const char* data = MatchValueName(p, stop, name)) {
-        ParseValueData(data, stop, more, value);
-        found = true;
-      } else if (lists) {
-        StepOverValue(p, stop, more);
-      }
-    };
-    if (lists || name.empty()) {
-      ForEachLineIn(begin, end, take);
-      return;
+  ForEachLine(key, [&](const char* p, const char* end, Lines* more) {
+    if (*p != '"' && *p != '@') return;
+    // A later line for the same name replaces the value.
+    if (const char* data = MatchValueName(p, end, name)) {
+      ParseValueData(data, end, more, value);
+      found = true;
+    } else {
+      StepOverValue(p, end, more);
     }
-    // Lines that stand alone: only one that starts with white space, or
-    // with a quote and a name whose first byte may be the name's first
-    // unit, can be the name's.  ('@' names the default value alone.)
-    const char16_t first = FoldCase(name[0]);
-    ForEachLineStart(begin, end, [&](const char* start) {
-      const auto c = static_cast<unsigned char>(start[0]);
-      if (c == '"') {
-        if (start + 1 == end) return;
-        const auto next = static_cast<unsigned char>(start[1]);
-        if (next < 0x80 && next != '\\' && FoldCase(next) != first) return;
-      } else if (c == '\n' || !IsSpace(static_cast<char>(c))) {
-        return;
-      }
-      Lines lines(start, end);
-      Line line;
-      lines.Next(&line);
-      const char* const p = SkipSpace(line.begin, line.end);
-      if (p != line.end) take(p, line.end, &lines);
-    });
   });
   return found;
 }

@@ -4,11 +4,10 @@
 // Value data stays as text in the file's bytes and is parsed, by the
 // grammar in hive_grammar_posix.h, only when a value is asked for.
 //
-// The tree is built as far as the calls reach.  A section whose path goes
-// below a key not yet read into is kept, unread, in that key's list; the
-// key's subkeys are made from its list when something first looks among
-// them.  No key below such a key is a link (a link's key is made at once),
-// so the rest of the path means what it meant when its section came.
+// The tree is built only as far as the calls reach (doc/reader.md).  A
+// section waits, unread, in the first key on its path that has not been
+// looked into; looking into a key moves each of its waiting sections one
+// or more elements down.
 
 #ifndef PLATFORM_HIVE_POSIX_H_
 #define PLATFORM_HIVE_POSIX_H_
@@ -47,8 +46,6 @@ class Hive {
   // ERROR_FILE_NOT_FOUND, or ERROR_INVALID_PARAMETER for a chain of more
   // than 32 links (a cycle among them).
   LONG Open(std::uint32_t key, std::u16string_view path, std::uint32_t* result);
-  // The same for a path of ASCII bytes, each its own unit.
-  LONG Open(std::uint32_t key, std::string_view path, std::uint32_t* result);
 
   // The key that HKEY_LOCAL_MACHINE stands for: kRoot, unless the file made
   // it or "\Registry" above it a link.  Returns ERROR_SUCCESS, or what
@@ -60,8 +57,7 @@ class Hive {
   const std::vector<std::uint32_t>& Subkeys(std::uint32_t key);
 
   // The key's name in the ANSI code page (UTF-8): the file's own bytes when
-  // they are plain ASCII, else converted into *scratch.  The key is then
-  // looked at first when a path names a child of its parent.
+  // they are plain ASCII, else converted into *scratch.
   std::string_view NameUtf8(std::uint32_t key, std::string* scratch) const;
 
   // The key's "#time=" stamp as a FILETIME count, 0 when it has none.
@@ -78,21 +74,26 @@ class Hive {
 
  private:
   // Offsets are 32-bit: a file of 4 GiB or more is refused.
-  // Many keys may be made; their hashes are found again when the table
-  // grows.
   struct Key {
-    std::uint32_t parent;
-    std::uint32_t name_begin;   // Into the file's bytes, or into names_.
-    std::uint32_t first_child;  // Most recently created first.
+    std::uint32_t parent;  // kNone for the root and for "\Registry".
+    // Into the file's bytes when `plain_name`, else into names_.
+    std::uint32_t name_begin;
+    std::uint32_t first_child;  // The most recently made first.
     std::uint32_t next_sibling;
-    std::uint32_t first_body;  // The key's sections, in file order.
+    // The sections that hold the key's values, in file order.
+    std::uint32_t first_body;
     std::uint32_t last_body;
-    std::uint32_t first_pending;  // Runs of sections below, not yet read into.
+    // The runs of sections waiting in the key, in file order: their paths
+    // go on below it.  Only a key not expanded has any.
+    std::uint32_t first_pending;
     std::uint32_t last_pending;
     std::uint16_t name_size : 9;  // At most 256 units.
     std::uint16_t link : 1;
     std::uint16_t plain_name : 1;  // Plain ASCII, read in place from the file.
-    std::uint16_t expanded : 1;    // Its subkeys are made; it holds no pending.
+    // Whether its waiting sections have been moved on below it.  Keys are
+    // made only below an expanded key, so a key with children is expanded
+    // (or, after memory ran out, part way through it).
+    std::uint16_t expanded : 1;
   };
 
   // A key's name: either bytes of the file or decoded UTF-16 units.
@@ -107,20 +108,19 @@ class Hive {
   };
   NameView Name(std::uint32_t key) const;
 
-  // A header line of the file and its body: the lines after it, up to
-  // the next header line or the file's end.  Numbered in file order, the
-  // headers that open no section included.  While its path waits below a
-  // key not expanded, `close` is where its ']' stands from the header's
-  // start; once read into its key, `next` is the key's next section.
+  // A header line of the file and its body: the lines after it, up to the
+  // next header line or the file's end.  Every header line has one, in file
+  // order, malformed ones included, so that each body ends at the next.
   struct Section {
-    std::uint32_t header;
-    std::uint32_t next;
+    std::uint32_t header;  // Where the header line starts in the file.
+    std::uint32_t next;    // Once a body: the key's next body.
+    // While the section waits: where its ']' stands, from `header`.
     std::uint16_t close;
   };
-  // Sections first..last, one after another in the file, waiting below one
-  // key with the rest of their paths `rest` bytes after their headers'
-  // starts (after a separator, up to the ']').  `next` is the key's next
-  // run.
+  // Sections first..last, one after another in the file, waiting in one
+  // key, the rest of each path `rest` bytes after its header's start: it
+  // starts with an element, not a separator, and ends at most 256 bytes on,
+  // at the ']'.  `next` is the key's next run.
   struct Run {
     std::uint32_t first;
     std::uint32_t last;
@@ -129,68 +129,44 @@ class Hive {
   };
   void Body(std::uint32_t section, const char** begin, const char** end) const;
 
-  static constexpr std::uint32_t kDeferred = UINT32_MAX - 1;
-
-  // Opens the section whose header line starts at `line`, its '[' at `open`
-  // and its ']' at `close` (nullptr for a header without one).
-  void OpenSection(const char* line, const char* open, const char* close);
-  // Reads the section at `line` as OpenSection does, and the sections after
-  // it that passing over bodies reaches.  Returns where reading goes on line
-  // by line.  Only for a text without NUL bytes.
-  const char* ReadSections(const char* line, const char* open);
-  void StartSection(const char* header, const char* name, const char* close,
-                    std::uint32_t section);
-  // Opens the section as OpenSection would when it only joins the run of
-  // the section before it, waiting at the root; false, with nothing done,
-  // for any other section.
-  bool JoinRootRun(const char* line, const char* open, const char* close);
-  // The walk of a path that may resume where the previous path's went.
-  [[gnu::noinline]] void ResumeSection(std::string_view path,
-                                       std::uint32_t section);
-  // Goes on along a section's path from `p`: `pending` is the key of the
-  // latest element, or kNone for none; `follow` whether its link, if it is
-  // one, leads to the key the next element goes in.  Returns the section's
-  // key, kDeferred when the rest is left pending, or kNone when the section
-  // is dropped.
-  // `name` non-null keeps the separators' keys for the next section.  A
-  // section left pending is queued in the key it waits below, *pending_at.
-  std::uint32_t Descend(std::uint32_t pending, bool follow, const char* name,
-                        const char* p, const char* close, std::uint32_t section,
-                        std::uint32_t* pending_at);
-  // Leaves the rest of the section's path from `p`, which may wait, waiting
-  // below `key` when the key is not read into yet.  `header` is where the
-  // section's header line starts.
-  bool Wait(std::uint32_t key, const char* header, const char* p,
-            const char* close, std::uint32_t section);
-  // Makes the key's subkeys from its pending sections, in file order.
-  void Expand(std::uint32_t key);
-  // The first of sections from..last (last + 1 for none) whose path does not
-  // go on past `rest` bytes from its header's start after the element at
-  // `element_at` that `same` tells.
-  template <typename Same>
-  [[gnu::noinline]] static std::uint32_t RunEnd(
-      const char* text, const Section* sections, std::uint32_t from,
-      std::uint32_t last, std::size_t element_at, std::size_t rest, Same same);
-  void MakeLink();
-  // Queues sections first..last, whose rests start `rest` bytes after their
-  // headers, below `key`, as part of its last run when they follow it.
+  // Records the section whose header line starts at `line`, its '[' at
+  // `open` and the line ending at `line_end`, and places it.
+  void OpenSection(const char* line, const char* open, const char* line_end);
+  // Reads the path of section `section` from `p` up to its ']' at `close`,
+  // below `key`, making keys as Wine's loader does, and leaves the section
+  // waiting in the first key on the way that is not expanded or among the
+  // bodies of its key.  `follow` tells whether `key`'s link, if it is one,
+  // leads to the key the next element goes in.  The section is dropped
+  // when an element is too long or a link leads nowhere; keys made before
+  // that stay.  Changes the section only once nothing can throw.
+  void Place(std::uint32_t key, bool follow, const char* p, const char* close,
+             std::uint32_t section);
+  void Wait(std::uint32_t key, const char* p, const char* close,
+            std::uint32_t section);
+  // Queues sections first..last below `key`, as part of its last run when
+  // they follow it with the same `rest`.
   void Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
              std::uint16_t rest);
-  // Queues them as a run of their own.
-  [[gnu::noinline]] void AddRun(std::uint32_t key, std::uint32_t first,
-                                std::uint32_t last, std::uint16_t rest);
   void Attach(std::uint32_t key, std::uint32_t section);
+  void Drop(std::uint32_t section);
+  // Moves the key's waiting sections on below it, in file order.
+  void Expand(std::uint32_t key);
+  // Makes the key of the section being loaded a link.
+  void MakeLink();
+  // Whether a section is being loaded whose lines count: one that was not
+  // dropped.
+  bool Loading() const;
+
   // `Text` is a std::u16string_view, or a std::string_view of ASCII.
   // Whether `key` is the child of `parent` named `name`: names alike under
   // the fold are one key below a parent.
   template <typename Text>
   bool IsChild(std::uint32_t key, std::uint32_t parent, Text name) const;
+  // The slot of table_ that holds the child of `parent` named `name`, or
+  // the empty slot where it would go.
   template <typename Text>
-  std::uint32_t FindChild(std::uint32_t parent, Text name,
-                          std::uint32_t hash) const;
-  template <typename Text>
-  std::uint32_t AddChild(std::uint32_t parent, Text name, std::uint32_t hash);
-  // The child of the expanded `parent` named `name`, made if missing.
+  std::size_t Slot(std::uint32_t parent, Text name) const;
+  // The child of `parent` named `name`, made if missing; expands `parent`.
   template <typename Text>
   std::uint32_t Child(std::uint32_t parent, Text name);
   void GrowTable();
@@ -206,57 +182,41 @@ class Hive {
   // every path: through "\Registry" and HKEY_LOCAL_MACHINE, and through
   // their links where the file made them links.
   LONG Machine(int* budget, std::uint32_t* machine);
-  LONG FollowLink(std::uint32_t link, int* budget, std::uint32_t* target);
-  // Follows `link` as a section's path does, making its target when the key
-  // that would hold the target is there.
-  LONG CreateThroughLink(std::uint32_t link, int* budget,
-                         std::uint32_t* target);
-  template <typename Text>
-  LONG Walk(std::uint32_t from, Text path, bool follow_last, int* budget,
-            std::uint32_t* result);
-  // Calls `visit(begin, end)` with the body of each of the key's sections.
-  template <typename Visit>
-  void ForEachBody(std::uint32_t key, Visit visit) const;
-  // Calls `visit(p, end, more)` with every line from `begin` to `end` that
+  // Follows `link` to its target.  With `create`, as a section's path
+  // does, it makes the target when the key that would hold it is there.
+  LONG FollowLink(std::uint32_t link, bool create, int* budget,
+                  std::uint32_t* target);
+  LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
+            int* budget, std::uint32_t* result);
+  // Calls `visit(p, end, more)` with every line of the key's bodies that
   // holds more than white space, `p` after that space; `more` gives the
   // lines after it, for a value that goes on over them.
   template <typename Visit>
-  void ForEachLineIn(const char* begin, const char* end, Visit visit) const;
-  // Calls `visit(begin, end)` with every '#' line of the key's sections that
-  // no hex list takes.  A later line is to override an earlier one: a body
-  // may be visited again from its start.
+  void ForEachLine(std::uint32_t key, Visit visit) const;
+  // Calls `visit(begin, end)` with every '#' line of the key's bodies that
+  // no hex list takes, in file order.
   template <typename Visit>
   void ForEachOption(std::uint32_t key, Visit visit) const;
 
   HiveBytes text_;
-  std::vector<Key> keys_;
+  std::vector<Key> keys_;  // keys_[kRoot] is the root once loaded.
   std::vector<Section> sections_;
   std::vector<Run> runs_;
-  std::u16string names_;              // Names that needed decoding.
-  std::vector<std::uint32_t> table_;  // Open addressing over keys_.
+  std::u16string names_;  // Names that needed decoding.
+  // Open addressing over keys_ by parent and folded name, never more than
+  // half full, so that every probe ends at an empty slot.
+  std::vector<std::uint32_t> table_;
+  // Each key's Subkeys() once asked for: the tree below a key stays as it
+  // is once the key is expanded and the file is loaded.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
   std::uint32_t registry_ = kNone;  // "\Registry", made when a link needs it.
-
-  // A separator in the previous section's path and the key of the element
-  // before it.
-  struct Boundary {
-    std::size_t offset;  // After the separator, from the path's start.
-    std::uint32_t pending;
-  };
-
-  // Loading state.
-  std::uint32_t current_ = kNone;  // Key whose section is being read.
-  std::uint32_t current_section_ = kNone;
-  std::uint32_t deferred_at_ = kNone;  // Holds the section when kDeferred.
-  // The latest child found in Child(), in the file's bytes.
-  std::uint32_t last_parent_ = kNone;
-  std::string_view last_name_;
-  std::uint32_t last_child_ = kNone;
-  std::string_view previous_path_;
-  std::vector<Boundary> boundaries_;
-  // The key whose name NameUtf8 gave last: a key is mostly opened by the
-  // name just listed for it.
-  mutable std::uint32_t named_ = kNone;
+  // While loading: the latest section, whose body the lines read belong
+  // to (kNone before the first), the key it waits in or holds the values
+  // of (kNone when it made none: a malformed header or a path Wine drops)
+  // and whether it waits there.
+  std::uint32_t loading_ = kNone;
+  std::uint32_t loading_key_ = kNone;
+  bool loading_waits_ = false;
 };
 
 }  // namespace registry

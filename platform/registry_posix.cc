@@ -29,16 +29,6 @@ struct Registry {
   // few keys open at a time: a list, which keeps its room, is searched.
   std::vector<std::pair<std::uintptr_t, std::uint32_t>> handles;
   std::uintptr_t last_handle = 0;
-  // The UTF-16 form of the latest name a call was given, and the latest
-  // value and text a call answered with, kept for their room.
-  std::u16string units;
-  // The latest value name asked for, in both forms: a caller mostly asks
-  // for one name in every key.
-  bool value_name_known = false;
-  std::string value_name;
-  std::u16string value_units;
-  registry::Value value;
-  std::string text;
   // An injected enumeration failure, for tests.
   DWORD failing_index = UINT32_MAX;
   LONG failing_status = ERROR_SUCCESS;
@@ -158,18 +148,12 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
     }
     if (sub_key != nullptr && sub_key[0] == '\\') return ERROR_BAD_PATHNAME;
     Registry& registry = TheRegistry();
-    const std::string_view path = sub_key ? sub_key : "";
     std::uint32_t found;
-    LONG status;
-    // An ASCII path's bytes are its units.
-    if (registry::AsciiEnd(path.data(), path.data() + path.size()) ==
-        path.data() + path.size()) {
-      status = registry.hive.Open(parent, path, &found);
-    } else {
-      registry::Utf8ToUtf16(path, &registry.units);
-      status = registry.hive.Open(parent, registry.units, &found);
+    if (const LONG status = registry.hive.Open(
+            parent, registry::Utf8ToUtf16(sub_key ? sub_key : ""), &found);
+        status != ERROR_SUCCESS) {
+      return status;
     }
-    if (status != ERROR_SUCCESS) return status;
     // Multiples of four, like Windows handles, so no value collides with the
     // predefined HKEY_LOCAL_MACHINE.
     registry.handles.emplace_back(registry.last_handle + 4, found);
@@ -199,7 +183,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size,
     const std::uint32_t child = subkeys[index];
 
     // When either buffer is too small nothing is written.
-    const std::string_view text = hive.NameUtf8(child, &registry.text);
+    std::string scratch;
+    const std::string_view text = hive.NameUtf8(child, &scratch);
     std::string class_text;
     if (class_name != nullptr) {
       class_text = registry::Utf16ToUtf8(hive.ClassName(child));
@@ -234,28 +219,18 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
     if (const LONG status = KeyOf(key, &index); status != ERROR_SUCCESS) {
       return status;
     }
-    Registry& registry = TheRegistry();
-    const std::string_view name = value_name ? value_name : "";
-    if (!registry.value_name_known || name != registry.value_name) {
-      // Memory may run out on the way: known again only when both agree.
-      registry.value_name_known = false;
-      registry::Utf8ToUtf16(name, &registry.value_units);
-      registry.value_name.assign(name);
-      registry.value_name_known = true;
-    }
-    registry::Value& value = registry.value;
-    if (!registry.hive.FindValue(index, registry.value_units, &value)) {
+    registry::Value value;
+    if (!TheRegistry().hive.FindValue(
+            index, registry::Utf8ToUtf16(value_name ? value_name : ""),
+            &value)) {
       return ERROR_FILE_NOT_FOUND;
     }
-
-    // Strings reach the caller in the ANSI code page: every UTF-16 unit of the
-    // data, embedded and trailing NULs included, an odd last byte dropped.
-    const std::string* answer = &value.data;
-    if (IsStringType(value.type)) {
-      value.Utf8(&registry.text);
-      answer = &registry.text;
-    }
-    const std::string& bytes = *answer;
+    // Strings reach the caller in the ANSI code page: every UTF-16 unit of
+    // the data, embedded and trailing NULs included, an odd last byte
+    // dropped.
+    const std::string bytes = IsStringType(value.type)
+                                  ? registry::Utf16ToUtf8(value.Units())
+                                  : value.data;
 
     if (type != nullptr) *type = value.type;
     if (data != nullptr) {
