@@ -26,17 +26,14 @@ bool MayWait(const char* p, const char* close, const char* header) {
          close - header <= UINT16_MAX;
 }
 
-// Where the first header line from `p`, a line's start, starts: the first
-// line whose first byte past white space is '[', or `end`.
+// Where the line holding the first '[' from `p`, a line's start, starts,
+// or `end`: no header line comes before it.
 const char* NextHeaderLine(const char* p, const char* end) {
-  for (const char* open = p;; ++open) {
-    open = static_cast<const char*>(
-        std::memchr(open, '[', static_cast<std::size_t>(end - open)));
-    if (open == nullptr) return end;
-    const char* line = open;
-    while (line > p && line[-1] != '\n' && IsSpace(line[-1])) --line;
-    if (line == p || line[-1] == '\n') return line;
-  }
+  const auto* open = static_cast<const char*>(
+      std::memchr(p, '[', static_cast<std::size_t>(end - p)));
+  if (open == nullptr) return end;
+  while (open > p && open[-1] != '\n') --open;
+  return open;
 }
 
 // Whether a hex list may take the line at `line`, after `from`, a line's
@@ -57,7 +54,7 @@ inline char16_t Unit(char byte) { return static_cast<unsigned char>(byte); }
 // units they stand for (FNV-1a over the folded units).
 template <typename Name>
 std::uint32_t HashName(std::uint32_t parent, const Name& name) {
-  std::uint64_t hash = 0xCBF29CE484222325ull ^ parent;
+  std::uint64_t hash = 0xCBF29CE484222325ull ^ (parent * 0x9E3779B97F4A7C15ull);
   for (std::size_t i = 0; i < name.size(); ++i) {
     hash = (hash ^ FoldCase(Unit(name[i]))) * 0x100000001B3ull;
   }
@@ -106,7 +103,9 @@ bool Hive::Load(HiveBytes text) {
   }
   keys_.push_back(
       Key{kNone, 0, kNone, kNone, kNone, kNone, kNone, kNone, 0, 0, 0, 0});
-  table_.assign(1024, kNone);
+  // Room for the keys that listing a few hundred programs makes, so that
+  // the table seldom grows.
+  table_.assign(2048, kNone);
   // A record a header line: Wine's own files hold one in every 200 bytes
   // or so, and growing would copy the records and touch new pages.
   sections_.reserve(text_.size() / 128);

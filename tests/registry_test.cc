@@ -334,6 +334,47 @@ TEST_F(RegistryTest, AListedNameOpensItsKeyOnlyBelowItsParent) {
             std::string("below B\0", 8));
 }
 
+// Sections that follow each other go on below the same key only when
+// their paths share the whole element, not its first bytes.
+TEST_F(RegistryTest, SiblingsWhoseNamesShareAPrefixStayApart) {
+  Use(Hive({{"App\\\\Sub", "\"DisplayName\"=\"short\"\n"},
+            {"Appendix\\\\Sub", "\"DisplayName\"=\"long\"\n"}}));
+  Key uninstall;
+  ASSERT_EQ(uninstall.Open(HKEY_LOCAL_MACHINE, kUninstall), ERROR_SUCCESS);
+  EXPECT_EQ(Subkeys(uninstall.get()),
+            (std::vector<std::string>{"App", "Appendix"}));
+  Key sub;
+  ASSERT_EQ(sub.Open(uninstall.get(), "Appendix\\Sub"), ERROR_SUCCESS);
+  EXPECT_EQ(Query(sub.get(), "DisplayName", 16).bytes.substr(0, 5),
+            std::string("long\0", 5));
+}
+
+// Children of one name below many parents stay apart, however their
+// places in the key table fall.
+TEST_F(RegistryTest, ChildrenOfOneNameStayBelowTheirParents) {
+  std::vector<std::pair<std::string, std::string>> sections;
+  for (int n = 0; n < 1000; ++n) {
+    const std::string parent = "P" + std::to_string(n);
+    sections.emplace_back(parent + "\\\\Same",
+                          "\"DisplayName\"=\"" + parent + "\"\n");
+  }
+  Use(Hive(sections));
+  // Last first: a key found below the wrong parent shows the value of an
+  // earlier section.
+  for (int n = 999; n >= 0; --n) {
+    const std::string parent = "P" + std::to_string(n);
+    Key same;
+    ASSERT_EQ(
+        same.Open(HKEY_LOCAL_MACHINE,
+                  (std::string(kUninstall) + "\\" + parent + "\\Same").c_str()),
+        ERROR_SUCCESS)
+        << parent;
+    EXPECT_EQ(
+        Query(same.get(), "DisplayName", 16).bytes.substr(0, parent.size() + 1),
+        parent + '\0');
+  }
+}
+
 TEST_F(RegistryTest, ClosedHandlesStayInvalid) {
   Use(Hive({{"App", "\"DisplayName\"=\"App\"\n"}}));
   HKEY first;
