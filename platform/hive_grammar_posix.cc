@@ -21,7 +21,7 @@ namespace {
 bool ParseHexList(const char* p, const char* end, Lines* more,
                   std::string* bytes) {
   for (;;) {
-    if (p < end && IsHexDigit(*p)) {
+    if (p < end && HexDigit(*p) >= 0) {
       std::uint64_t byte;
       p = ParseNumber(p, end, &byte);
       if (byte > 0xFF) return false;

@@ -98,7 +98,6 @@ inline int HexDigit(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-inline bool IsHexDigit(char c) { return HexDigit(c) >= 0; }
 
 // Reads a number in base 16 as strtoul does: white space, a sign and "0x"
 // may come first; a minus negates a number in range, and a number too large

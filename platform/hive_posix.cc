@@ -46,10 +46,6 @@ bool MayBeTaken(const char* from, const char* line) {
          nullptr;
 }
 
-// A name's units, whether decoded or plain ASCII bytes from the file.
-inline char16_t Unit(char16_t unit) { return unit; }
-inline char16_t Unit(char byte) { return static_cast<unsigned char>(byte); }
-
 // A name's hash below `parent`, the same for the file's bytes as for the
 // units they stand for (FNV-1a over the folded units).
 template <typename Name>
@@ -59,27 +55,6 @@ std::uint32_t HashName(std::uint32_t parent, const Name& name) {
     hash = (hash ^ FoldCase(Unit(name[i]))) * 0x100000001B3ull;
   }
   return static_cast<std::uint32_t>(hash ^ (hash >> 32));
-}
-
-// Wine's order: unit by unit after folding, a prefix first.
-template <typename Name>
-bool OrderFolded(Name a, Name b) {
-  const std::size_t common = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const char16_t x = FoldCase(Unit(a[i]));
-    const char16_t y = FoldCase(Unit(b[i]));
-    if (x != y) return x < y;
-  }
-  return a.size() < b.size();
-}
-
-template <typename Stored, typename Text>
-bool SameFolded(Stored stored, Text name) {
-  if (stored.size() != name.size()) return false;
-  for (std::size_t i = 0; i < stored.size(); ++i) {
-    if (FoldCase(stored[i]) != FoldCase(Unit(name[i]))) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -101,8 +76,7 @@ bool Hive::Load(HiveBytes text) {
                                        line.end - line.begin)) != kHeader) {
     return false;
   }
-  keys_.push_back(
-      Key{kNone, 0, kNone, kNone, kNone, kNone, kNone, kNone, 0, 0, 0, 0});
+  keys_.emplace_back();  // The root.
   // Room for the keys that listing a few hundred programs makes, so that
   // the table seldom grows.
   table_.assign(2048, kNone);
@@ -240,7 +214,10 @@ void Hive::Place(std::uint32_t key, bool follow, const char* p,
       return;
     }
   }
-  Drop(section);
+  if (section == loading_) {
+    loading_key_ = kNone;
+    loading_waits_ = false;
+  }
 }
 
 void Hive::Wait(std::uint32_t key, const char* p, const char* close,
@@ -287,13 +264,6 @@ void Hive::Attach(std::uint32_t key, std::uint32_t section) {
   keys_[key].last_body = section;
   if (section == loading_) {
     loading_key_ = key;
-    loading_waits_ = false;
-  }
-}
-
-void Hive::Drop(std::uint32_t section) {
-  if (section == loading_) {
-    loading_key_ = kNone;
     loading_waits_ = false;
   }
 }
@@ -368,7 +338,7 @@ void Hive::Expand(std::uint32_t key) {
 
 template <typename Text>
 bool Hive::IsChild(std::uint32_t key, std::uint32_t parent, Text name) const {
-  return keys_[key].parent == parent && SameFolded(Name(key), name);
+  return keys_[key].parent == parent && EqualFolded(Name(key), name);
 }
 
 template <typename Text>
@@ -394,18 +364,12 @@ std::uint32_t Hive::Child(std::uint32_t parent, Text name) {
     slot = Slot(parent, name);
   }
   const auto index = static_cast<std::uint32_t>(keys_.size());
-  Key key{parent,
-          static_cast<std::uint32_t>(names_.size()),
-          kNone,
-          keys_[parent].first_child,
-          kNone,
-          kNone,
-          kNone,
-          kNone,
-          static_cast<std::uint16_t>(name.size()),
-          0,
-          0,
-          0};
+  Key key;
+  key.parent = parent;
+  key.name_begin = static_cast<std::uint32_t>(names_.size());
+  key.next_sibling = keys_[parent].first_child;
+  assert(name.size() <= kMaxNameUnits);
+  key.name_size = static_cast<std::uint16_t>(name.size());
   if constexpr (std::is_same_v<Text, std::string_view>) {
     // Plain ASCII straight from the file: the name stays where it is.
     key.name_begin = static_cast<std::uint32_t>(name.data() - text_.data());
@@ -453,6 +417,7 @@ LONG Hive::LinkTarget(std::uint32_t link, int* budget, std::uint32_t* from,
   }
   *path = value.Units();
   constexpr std::u16string_view kRegistry = u"\\registry";
+  constexpr std::u16string_view kMachine = u"machine";
   const std::u16string_view target(*path);
   if (target.size() < kRegistry.size() ||
       !EqualFolded(target.substr(0, kRegistry.size()), kRegistry) ||
@@ -465,13 +430,12 @@ LONG Hive::LinkTarget(std::uint32_t link, int* budget, std::uint32_t* from,
   // "Machine"; any other is a key that sections made through links.
   const std::size_t first = std::min(target.size(), kRegistry.size() + 1);
   const std::size_t cut = std::min(target.find(u'\\', first), target.size());
-  if (EqualFolded(target.substr(first, cut - first), u"machine")) {
+  if (EqualFolded(target.substr(first, cut - first), kMachine)) {
     path->erase(0, cut);
     return Machine(budget, from);
   }
   if (registry_ == kNone) {
-    keys_.push_back(
-        Key{kNone, 0, kNone, kNone, kNone, kNone, kNone, kNone, 0, 0, 0, 1});
+    keys_.emplace_back().expanded = 1;  // Nothing waits in it.
     registry_ = static_cast<std::uint32_t>(keys_.size() - 1);
   }
   *from = registry_;
@@ -551,7 +515,7 @@ const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
   }
   std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
   const auto order = [this](std::uint32_t a, std::uint32_t b) {
-    return OrderFolded(Name(a), Name(b));
+    return CompareFolded(Name(a), Name(b)) < 0;
   };
   // Wine writes sections in order, so they mostly come sorted.
   if (!std::is_sorted(subkeys.begin(), subkeys.end(), order)) {

@@ -75,25 +75,25 @@ class Hive {
  private:
   // Offsets are 32-bit: a file of 4 GiB or more is refused.
   struct Key {
-    std::uint32_t parent;  // kNone for the root and for "\Registry".
+    std::uint32_t parent = kNone;  // kNone for the root and "\Registry".
     // Into the file's bytes when `plain_name`, else into names_.
-    std::uint32_t name_begin;
-    std::uint32_t first_child;  // The most recently made first.
-    std::uint32_t next_sibling;
+    std::uint32_t name_begin = 0;
+    std::uint32_t first_child = kNone;  // The most recently made first.
+    std::uint32_t next_sibling = kNone;
     // The sections that hold the key's values, in file order.
-    std::uint32_t first_body;
-    std::uint32_t last_body;
+    std::uint32_t first_body = kNone;
+    std::uint32_t last_body = kNone;
     // The runs of sections waiting in the key, in file order: their paths
     // go on below it.  Only a key not expanded has any.
-    std::uint32_t first_pending;
-    std::uint32_t last_pending;
-    std::uint16_t name_size : 9;  // At most 256 units.
-    std::uint16_t link : 1;
-    std::uint16_t plain_name : 1;  // Plain ASCII, read in place from the file.
+    std::uint32_t first_pending = kNone;
+    std::uint32_t last_pending = kNone;
+    std::uint16_t name_size : 9 = 0;  // At most 256 units.
+    std::uint16_t link : 1 = 0;
+    std::uint16_t plain_name : 1 = 0;  // Plain ASCII, read from the file.
     // Whether its waiting sections have been moved on below it.  Keys are
     // made only below an expanded key, so a key with children is expanded
     // (or, after memory ran out, part way through it).
-    std::uint16_t expanded : 1;
+    std::uint16_t expanded : 1 = 0;
   };
 
   // A key's name: either bytes of the file or decoded UTF-16 units.
@@ -148,7 +148,6 @@ class Hive {
   void Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
              std::uint16_t rest);
   void Attach(std::uint32_t key, std::uint32_t section);
-  void Drop(std::uint32_t section);
   // Moves the key's waiting sections on below it, in file order.
   void Expand(std::uint32_t key);
   // Makes the key of the section being loaded a link.
