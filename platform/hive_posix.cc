@@ -514,13 +514,10 @@ const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
     subkeys.push_back(child);
   }
   std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
-  const auto order = [this](std::uint32_t a, std::uint32_t b) {
-    return CompareFolded(Name(a), Name(b)) < 0;
-  };
-  // Wine writes sections in order, so they mostly come sorted.
-  if (!std::is_sorted(subkeys.begin(), subkeys.end(), order)) {
-    std::stable_sort(subkeys.begin(), subkeys.end(), order);
-  }
+  std::stable_sort(subkeys.begin(), subkeys.end(),
+                   [this](std::uint32_t a, std::uint32_t b) {
+                     return CompareFolded(Name(a), Name(b)) < 0;
+                   });
   return subkeys_.emplace(key, std::move(subkeys)).first->second;
 }
 
