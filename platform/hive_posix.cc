@@ -214,9 +214,14 @@ void Hive::Place(std::uint32_t key, bool follow, const char* p,
       return;
     }
   }
-  if (section == loading_) {
-    loading_key_ = kNone;
-    loading_waits_ = false;
+  Moved(section, section, kNone, false);
+}
+
+void Hive::Moved(std::uint32_t first, std::uint32_t last, std::uint32_t key,
+                 bool waits) {
+  if (loading_ >= first && loading_ <= last) {
+    loading_key_ = key;
+    loading_waits_ = waits;
   }
 }
 
@@ -226,10 +231,7 @@ void Hive::Wait(std::uint32_t key, const char* p, const char* close,
   assert(!keys_[key].expanded && MayWait(p, close, header));
   Queue(key, section, section, static_cast<std::uint16_t>(p - header));
   sections_[section].close = static_cast<std::uint16_t>(close - header);
-  if (section == loading_) {
-    loading_key_ = key;
-    loading_waits_ = true;
-  }
+  Moved(section, section, key, true);
 }
 
 void Hive::Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
@@ -262,10 +264,7 @@ void Hive::Attach(std::uint32_t key, std::uint32_t section) {
     sections_[keys_[key].last_body].next = section;
   }
   keys_[key].last_body = section;
-  if (section == loading_) {
-    loading_key_ = key;
-    loading_waits_ = false;
-  }
+  Moved(section, section, key, false);
 }
 
 void Hive::Expand(std::uint32_t key) {
@@ -319,9 +318,7 @@ void Hive::Expand(std::uint32_t key) {
           ++end;
         }
         Queue(child, index, end - 1, static_cast<std::uint16_t>(rest + size));
-        if (loading_waits_ && loading_ >= index && loading_ < end) {
-          loading_key_ = child;
-        }
+        Moved(index, end - 1, child, true);
         runs_[run].first = end;
       }
     }
@@ -477,16 +474,14 @@ LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
                 int* budget, std::uint32_t* result) {
   std::uint32_t key = from;
   // Empty elements are passed over.
-  for (std::size_t at = path.find_first_not_of(u'\\'); at != path.npos;
-       at = path.find_first_not_of(u'\\', at)) {
+  for (std::size_t at = path.find_first_not_of(u'\\'); at != path.npos;) {
     const std::size_t cut = std::min(path.find(u'\\', at), path.size());
     const std::u16string_view element = path.substr(at, cut - at);
-    at = cut;
+    at = path.find_first_not_of(u'\\', cut);  // The next element, if any.
     Expand(key);
     key = table_[Slot(key, element)];
     if (key == kNone) return ERROR_FILE_NOT_FOUND;
-    const bool last = path.find_first_not_of(u'\\', at) == path.npos;
-    if (keys_[key].link && (follow_last || !last)) {
+    if (keys_[key].link && (follow_last || at != path.npos)) {
       const LONG status = FollowLink(key, false, budget, &key);
       if (status != ERROR_SUCCESS) return status;
     }

@@ -148,6 +148,10 @@ class Hive {
   void Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
              std::uint16_t rest);
   void Attach(std::uint32_t key, std::uint32_t section);
+  // Notes where the section being loaded went when it is among sections
+  // first..last: waiting in `key`, among its bodies, or dropped (kNone).
+  void Moved(std::uint32_t first, std::uint32_t last, std::uint32_t key,
+             bool waits);
   // Moves the key's waiting sections on below it, in file order.
   void Expand(std::uint32_t key);
   // Makes the key of the section being loaded a link.

@@ -230,7 +230,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved,
     // dropped.
     const std::string bytes = IsStringType(value.type)
                                   ? registry::Utf16ToUtf8(value.Units())
-                                  : value.data;
+                                  : std::move(value.data);
 
     if (type != nullptr) *type = value.type;
     if (data != nullptr) {
