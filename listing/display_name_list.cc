@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "listing/display_name_list_testing.h"
+#include "platform/win32.h"
 
 DisplayNameList DisplayNames;
 bool DisplayNameLost = false;
@@ -54,6 +56,24 @@ std::size_t SameBytes(const char* a, const char* b, std::size_t size) {
     }
   }
   return same;
+}
+
+// How many bytes at `c` make one character that a terminal acts on; 0 when
+// the byte there is shown as it is.  `c` is never the terminating NUL.
+std::size_t ControlLength(const unsigned char* c, bool utf8) {
+  if (*c < 0x20 || *c == 0x7F) return 1;
+  if (utf8) return c[0] == 0xC2 && c[1] >= 0x80 && c[1] <= 0x9F ? 2 : 0;
+  return *c >= 0x80 && *c <= 0x9F ? 1 : 0;
+}
+
+// Writes `size` bytes of `text`, in pieces that a "%.*s" precision holds.
+void PrintBytes(const char* text, std::size_t size) {
+  while (size > 0) {
+    const int piece = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    std::printf("%.*s", piece, text);
+    text += piece;
+    size -= static_cast<std::size_t>(piece);
+  }
 }
 
 }  // namespace
@@ -115,14 +135,46 @@ void DisplayNameList::Add(const char* text) {
   *link = entry;
 }
 
+void PrintForTerminal(const char* text, bool utf8) {
+  const char* shown = text;  // The start of the bytes not yet written.
+  const char* c = text;
+  while (*c != '\0') {
+    const std::size_t control =
+        ControlLength(reinterpret_cast<const unsigned char*>(c), utf8);
+    if (control == 0) {
+      ++c;
+      continue;
+    }
+    PrintBytes(shown, static_cast<std::size_t>(c - shown));
+    std::printf("?");
+    c += control;
+    shown = c;
+  }
+  PrintBytes(shown, static_cast<std::size_t>(c - shown));
+  std::printf("\n");
+}
+
 void DisplayNameList::Print() const {
+  // A name holds whatever its installer stored.  Written to a terminal as it
+  // is, a control sequence in it could retitle the window or erase lines, and
+  // so hide an entry or show one that is not there; everywhere else the
+  // exact bytes are the output.
+  DWORD mode = 0;
+  const bool terminal =
+      GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  const bool utf8 = GetConsoleOutputCP() == CP_UTF8;
+
   std::int32_t count = 0;
   const DisplayNameEntry* previous = nullptr;
   for (const DisplayNameEntry* entry = head; entry != nullptr;
        entry = entry->next) {
     if (previous == nullptr || previous->length != entry->length ||
         std::strcmp(previous->text, entry->text) != 0) {
-      std::printf("%s\n", entry->text);
+      if (terminal) {
+        PrintForTerminal(entry->text, utf8);
+      } else {
+        std::printf("%s\n", entry->text);
+      }
       ++count;
     }
     previous = entry;

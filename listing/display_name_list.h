@@ -35,7 +35,9 @@ class DisplayNameList {
 
   // Writes every name in order as one "%s\n" line, leaving out an entry
   // byte-identical to the one just before it, then the "%ld items\n" count
-  // of the lines written.  Changes nothing in the list.
+  // of the lines written.  When standard output is a console, each name is
+  // written as PrintForTerminal writes it instead.  Changes nothing in the
+  // list.
   void Print() const;
 
   // Unlinks and releases every entry; the list can then be filled again.
@@ -43,6 +45,14 @@ class DisplayNameList {
 
   DisplayNameEntry* head;
 };
+
+// Writes `text` and a newline as a terminal is to show them: each character
+// that a terminal acts on rather than shows becomes one '?'.  Those are the
+// C0 controls 0x00..0x1F (a CR, LF or TAB in the name too), DEL 0x7F and
+// the C1 controls U+0080..U+009F: in UTF-8 (`utf8`) the pairs C2 80..C2 9F,
+// otherwise every byte 0x80..0x9F, which a console may pass on as those
+// controls.  Every other byte is written as it is.
+void PrintForTerminal(const char* text, bool utf8);
 
 // The program's one list.  Constant-initialized, so it is empty before any
 // code runs.

@@ -1,5 +1,7 @@
 // Stands in for the C runtime's text-mode standard output on Windows: every
-// 0x0A written to stdout reaches file descriptor 1 as 0x0D 0x0A.
+// 0x0A written to stdout reaches file descriptor 1 as 0x0D 0x0A.  And for
+// the console calls: a standard handle is a console when its descriptor is
+// a terminal.
 //
 // The stream is installed by a static initializer, so this object must be
 // linked into every executable directly (an object library, not an archive
@@ -12,6 +14,9 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
+
+#include "platform/win32.h"
 
 namespace {
 
@@ -75,4 +80,26 @@ struct TextModeStdout {
 
 const TextModeStdout text_mode_stdout;
 
+// What the console mode of a Windows console holds by default: processed
+// output, wrapped at the end of a line.
+constexpr DWORD kTerminalMode = 0x0001 | 0x0002;
+
 }  // namespace
+
+// A standard handle is its descriptor, plus one so that none is null.
+HANDLE GetStdHandle(DWORD std_handle) {
+  const int descriptor = -10 - static_cast<int>(std_handle);
+  if (descriptor < 0 || descriptor > 2) return nullptr;
+  return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(descriptor + 1));
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  const auto handle = reinterpret_cast<std::uintptr_t>(console);
+  if (handle < 1 || handle > 3 || !isatty(static_cast<int>(handle - 1))) {
+    return 0;
+  }
+  *mode = kTerminalMode;
+  return 1;
+}
+
+UINT GetConsoleOutputCP() { return CP_UTF8; }

@@ -18,7 +18,9 @@
 #include <cstdint>
 
 // Integer types keep their Windows widths on LP64 systems.
+using BOOL = int;
 using BYTE = std::uint8_t;
+using UINT = unsigned int;
 using LONG = std::int32_t;
 using DWORD = std::uint32_t;
 using HRESULT = std::int32_t;
@@ -28,6 +30,7 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 using LPVOID = void*;
 using REGSAM = DWORD;
+using HANDLE = void*;
 using ULONG_PTR = std::uintptr_t;
 
 struct FILETIME {
@@ -62,6 +65,9 @@ constexpr DWORD REG_DWORD = 4;
 constexpr DWORD REG_LINK = 6;
 constexpr DWORD REG_MULTI_SZ = 7;
 
+constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+constexpr UINT CP_UTF8 = 65001;
+
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
@@ -83,6 +89,12 @@ LONG RegCloseKey(HKEY key);
 
 HRESULT CoInitialize(LPVOID reserved);
 void CoUninitialize();
+
+// The console is a terminal; its code page is UTF-8, as the registry's ANSI
+// calls are.  See console_posix.cc.
+HANDLE GetStdHandle(DWORD std_handle);
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+UINT GetConsoleOutputCP();
 
 #endif  // _WIN32
 

@@ -220,6 +220,38 @@ TEST_F(DisplayNameListTest, FailedAllocationLosesOnlyThatNameAndIsRecorded) {
   EXPECT_EQ(Printed(), "After\r\nKept\r\n2 items\r\n");
 }
 
+std::string ShownOnTerminal(const char* text, bool utf8) {
+  StdoutCapture capture;
+  PrintForTerminal(text, utf8);
+  return capture.Finish();
+}
+
+TEST(PrintForTerminalTest, ShowsEachControlCharacterAsOneQuestionMark) {
+  // The edges of C0, DEL and C1 in UTF-8: U+001F, U+0020, U+007E, U+007F,
+  // U+0080, U+009F, U+00A0.
+  EXPECT_EQ(ShownOnTerminal("\x1F \x7E\x7F", true), "? ~?\r\n");
+  EXPECT_EQ(ShownOnTerminal("\xC2\x80\xC2\x9F\xC2\xA0", true),
+            "??\xC2\xA0\r\n");
+  EXPECT_EQ(ShownOnTerminal("a\rb\nc\td\x1B[2Ke\x08", true),
+            "a?b?c?d?[2Ke?\r\n");
+  EXPECT_EQ(ShownOnTerminal("\x01\x1B\x7F\xC2\x9B", true), "????\r\n");
+  EXPECT_EQ(ShownOnTerminal("", true), "\r\n");
+  // Other characters are written whole, continuation bytes 0x80..0x9F
+  // included, and a C2 that ends the name is not read past.
+  EXPECT_EQ(ShownOnTerminal("Caf\xC3\xA9 \xE6\x97\xA5 \xC8\x9B", true),
+            "Caf\xC3\xA9 \xE6\x97\xA5 \xC8\x9B\r\n");
+  EXPECT_EQ(ShownOnTerminal("\xC2", true), "\xC2\r\n");
+}
+
+TEST(PrintForTerminalTest, OutsideUtf8EveryByteThatMayBeAC1ControlGoes) {
+  EXPECT_EQ(ShownOnTerminal("\x1F\x20\x7E\x7F\x80\x9F\xA0\xFF", false),
+            "? ~???\xA0\xFF\r\n");
+  EXPECT_EQ(ShownOnTerminal("\xC2\x9B"
+                            "2J",
+                            false),
+            "\xC2?2J\r\n");
+}
+
 TEST(DisplayNamesTest, TheGlobalListStartsEmpty) {
   EXPECT_EQ(DisplayNames.head, nullptr);
   EXPECT_FALSE(DisplayNameLost);

@@ -168,6 +168,42 @@ TEST(ProgramTest, FailedOutputEndsWithStatusTwo) {
   }
 }
 
+// Names holding what a terminal acts on: a new window title, a cursor
+// moved up to erase the line above, a bare CR, BS, BEL, DEL, TAB, a line
+// break, and CSI as a C1 control.  A terminal is shown each as '?', and
+// ordinary non-ASCII text as it is; a pipe gets the exact bytes (the
+// recorded hive's expectation).  Either way both names that differ only in
+// a control are listed and counted.
+TEST(ProgramTest, ATerminalIsShownNoControlCharacterOfAName) {
+  TempPrefix prefix;
+  const fs::path hive = fs::path(LSINSTALLED_HIVES) / "control_characters.reg";
+  fs::copy_file(hive, prefix.hive());
+  const Outcome piped = RunIn(LSINSTALLED_EXE, prefix);
+  EXPECT_EQ("status 0\n" + piped.out,
+            ReadAll(fs::path(hive).replace_extension(".expected")));
+
+  const Outcome shown = RunIn(LSINSTALLED_EXE, prefix, Stdout::kTerminal);
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_EQ(shown.err, "");
+  EXPECT_EQ(shown.out,
+            "Bell?Back?Del?Tab?\r\n"
+            "Caf\xC3\xA9\r\n"
+            "Csi?2J\r\n"
+            "Erase?[1A?[2K\r\n"
+            "Over?write\r\n"
+            "Same?\r\n"
+            "Same?\r\n"
+            "Title?]0;pwned?\r\n"
+            "Two??lines\r\n"
+            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n"
+            "10 items\r\n");
+
+  // The start-up message a terminal gets is the same as a pipe's.
+  prefix.WriteHive(kHeader);
+  const Outcome refused = RunIn(LSINSTALLED_EXE, prefix, Stdout::kTerminal);
+  EXPECT_EQ(refused.out, kCannotOpen);
+}
+
 // Builds of the program with a fault injected at start-up.
 TEST(ProgramTest, ReportsComThatFailsToStart) {
   TempPrefix prefix;

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <map>
@@ -25,8 +26,9 @@ struct Outcome {
   long peak_kilobytes = 0;  // The child's peak resident set.
 };
 
-// Where the child's standard output goes.
-enum class Stdout { kCaptured, kFull, kClosed, kReaderGone };
+// Where the child's standard output goes.  kTerminal is a pseudo-terminal
+// in raw mode, so that its bytes are read as the program wrote them.
+enum class Stdout { kCaptured, kFull, kClosed, kReaderGone, kTerminal };
 
 struct Limits {
   // A child still running after this long is ended by SIGALRM (status 142),
@@ -76,12 +78,30 @@ inline Outcome RunProgram(
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return {};
   if (destination == Stdout::kReaderGone) close(out[0]);
+  if (destination == Stdout::kTerminal) {
+    // The terminal's side stands where the pipe's reading end stood, and
+    // its program side where the writing end did.
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    termios raw;
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
+      return {};
+    }
+    const int program_side = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    if (program_side < 0 || tcgetattr(program_side, &raw) != 0) return {};
+    cfmakeraw(&raw);
+    tcsetattr(program_side, TCSANOW, &raw);
+    dup2(terminal, out[0]);
+    dup2(program_side, out[1]);
+    close(terminal);
+    close(program_side);
+  }
   const pid_t pid = fork();
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);
     switch (destination) {
       case Stdout::kCaptured:
       case Stdout::kReaderGone:
+      case Stdout::kTerminal:
         dup2(out[1], STDOUT_FILENO);
         break;
       case Stdout::kFull:

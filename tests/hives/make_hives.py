@@ -71,6 +71,13 @@ CASES = {
                    sec(b't6', b'"DisplayName"=hex(1):\n') +
                    sec(b't7', b'"DisplayName"=hex(2):45,00,78,00\n') +
                    sec(b't8', b'"DisplayName"=hex(ffffffff):46,47,00,48\n'),
+    # What a terminal would act on, beside ordinary non-ASCII text.
+    'control_characters': b''.join(
+        sec(b'%d' % i, dn(text)) for i, text in enumerate([
+            rb'Title\x001b]0;pwned\x0007', rb'Erase\x001b[1A\x001b[2K',
+            rb'Over\x000dwrite', rb'Bell\x0007Back\x0008Del\x007fTab\x0009',
+            rb'Csi\x009b2J', rb'Two\x000d\x000alines', rb'Same\x0001',
+            rb'Same\x0002', rb'Caf\x00e9', rb'\x65e5\x672c\x8a9e'])),
     'no_stale_names': sec(b'a1', dn(b'A Long Normal Name')) +
                       sec(b'a2', b'"DisplayName"=hex(1):\n') +
                       sec(b'a3', b'"DisplayName"=hex(1):4e,00,6f,00\n') +
