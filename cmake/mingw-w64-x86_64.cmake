@@ -1,19 +1,3 @@
-# Cross-compiles for 64-bit Windows with Debian's MinGW-w64 compilers.  The
-# -posix variants are the ones GoogleTest builds with.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows: lists the registry's 64-bit view.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# No DLLs beyond the system's: the C++ runtime and threads are linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-# Test executables run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -490,10 +490,10 @@ LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
   return ERROR_SUCCESS;
 }
 
-LONG Hive::Open(std::uint32_t key, std::u16string_view path,
+LONG Hive::Open(std::uint32_t key, std::u16string_view path, bool follow_last,
                 std::uint32_t* result) {
   int budget = kMaxLinks;
-  return Walk(key, path, true, &budget, result);
+  return Walk(key, path, follow_last, &budget, result);
 }
 
 const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {

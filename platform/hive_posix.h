@@ -41,11 +41,13 @@ class Hive {
   bool Load(HiveBytes text);
 
   // Finds `path` below `key`.  Elements are separated by backslashes; empty
-  // elements are ignored, so "" names `key` itself.  Every link on the way,
-  // the last element's included, is followed.  Returns ERROR_SUCCESS,
-  // ERROR_FILE_NOT_FOUND, or ERROR_INVALID_PARAMETER for a chain of more
-  // than 32 links (a cycle among them).
-  LONG Open(std::uint32_t key, std::u16string_view path, std::uint32_t* result);
+  // elements are ignored, so "" names `key` itself.  Every link on the way
+  // is followed, and the last element's unless `follow_last` is false (the
+  // link key itself).  Returns ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, or
+  // ERROR_INVALID_PARAMETER for a chain of more than 32 links (a cycle among
+  // them).
+  LONG Open(std::uint32_t key, std::u16string_view path, bool follow_last,
+            std::uint32_t* result);
 
   // The key that HKEY_LOCAL_MACHINE stands for: kRoot, unless the file made
   // it or "\Registry" above it a link.  Returns ERROR_SUCCESS, or what

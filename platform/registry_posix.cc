@@ -138,7 +138,8 @@ bool IsStringType(DWORD type) {
 
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
+LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM,
+                   PHKEY result) {
   return Guarded([&]() -> LONG {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
@@ -150,7 +151,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
     Registry& registry = TheRegistry();
     std::uint32_t found;
     if (const LONG status = registry.hive.Open(
-            parent, registry::Utf8ToUtf16(sub_key ? sub_key : ""), &found);
+            parent, registry::Utf8ToUtf16(sub_key ? sub_key : ""),
+            (options & REG_OPTION_OPEN_LINK) == 0, &found);
         status != ERROR_SUCCESS) {
       return status;
     }

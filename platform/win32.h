@@ -65,6 +65,9 @@ constexpr DWORD REG_DWORD = 4;
 constexpr DWORD REG_LINK = 6;
 constexpr DWORD REG_MULTI_SZ = 7;
 
+// Opens a link key itself rather than its target.
+constexpr DWORD REG_OPTION_OPEN_LINK = 8;
+
 constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 constexpr UINT CP_UTF8 = 65001;
 

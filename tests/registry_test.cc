@@ -678,6 +678,25 @@ TEST_F(RegistryTest, LinksOpenTheirTargets) {
   EXPECT_EQ(broken.Open(key.get(), "Broken"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(broken.Open(key.get(), "User"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(broken.Open(key.get(), "Loop"), ERROR_INVALID_PARAMETER);
+
+  // REG_OPTION_OPEN_LINK opens a link key itself, whose only value is its
+  // target, even where that target is missing; links on the way are still
+  // followed.
+  const auto open_link = [&key](const char* name, HKEY* link) {
+    return RegOpenKeyExA(key.get(), name, REG_OPTION_OPEN_LINK, KEY_READ, link);
+  };
+  for (const char* name : {"Broken", "Chain"}) {
+    HKEY link = nullptr;
+    ASSERT_EQ(open_link(name, &link), ERROR_SUCCESS) << name;
+    EXPECT_EQ(Query(link, "DisplayName", 16).status, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Query(link, "SymbolicLinkValue", 256).type, REG_LINK);
+    RegCloseKey(link);
+  }
+  HKEY through = nullptr;
+  ASSERT_EQ(open_link("Link\\Through", &through), ERROR_SUCCESS);
+  EXPECT_EQ(Query(through, "DisplayName", 16).bytes.substr(0, 8),
+            std::string("Through\0", 8));
+  RegCloseKey(through);
 }
 
 TEST(ComTest, CountsInitializationsPerThread) {

@@ -48,7 +48,9 @@ def run_under_wine(exe, base, hive, scratch):
     return status, out, refused
 
 
-def run_once(exe, base, hive, scratch):
+def scratch_prefix(base, hive, scratch):
+    """A prefix in `scratch` that shares the drive of `base` and has `hive`
+    as its system.reg."""
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(scratch)
     os.symlink(os.path.join(base, 'drive_c'), os.path.join(scratch, 'drive_c'))
@@ -57,6 +59,10 @@ def run_once(exe, base, hive, scratch):
     for name in ('user.reg', 'userdef.reg', '.update-timestamp'):
         shutil.copy(os.path.join(base, name), scratch)
     shutil.copy(hive, os.path.join(scratch, 'system.reg'))
+
+
+def run_once(exe, base, hive, scratch):
+    scratch_prefix(base, hive, scratch)
     env = wine_env(scratch)
     run = subprocess.run(['wine', exe], env=env, stdout=subprocess.PIPE,
                          stderr=subprocess.DEVNULL, cwd=scratch, timeout=120)

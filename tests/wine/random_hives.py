@@ -25,6 +25,12 @@ line, continuations that eat a section's header or a
 long lines, blocks of zeros) and truncation.  Every hive declares #arch=win64 before its
 first section: without it Wine takes the prefix for a 32-bit one, where the
 64-bit program cannot run.
+
+With --wow64 the hives also hold the 32-bit view: some Uninstall sections
+stand under Software\\Wow6432Node (in any letter case), some keys have a
+Wow6432Node subkey of their own, and links lead into either view.  --exe is
+then the 32-bit build, and --linux the tests' model of that view
+(wow64_view), which reads the same file.
 """
 
 import argparse
@@ -43,12 +49,14 @@ import record_wine  # noqa: E402
 
 U = b'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall'
 U_ABSOLUTE = b'\\Registry\\Machine\\' + U.replace(b'\\\\', b'\\')
+WOW = [b'Wow6432Node', b'WOW6432NODE', b'wow6432node', b'wOW6432nODE']
 SPACE = [b' ', b'\t', b'\x0b', b'\x0c', b'\r']
 
 
 class Gen:
-    def __init__(self, rng):
+    def __init__(self, rng, wow64=False):
         self.r = rng
+        self.wow64 = wow64
         self.keys = []    # Key names made so far, for repeats and links.
         self.links = []   # Key names of links.
         self.far_links = []  # Whole paths of links away from the Uninstall key.
@@ -230,7 +238,10 @@ class Gen:
 
     def link_target(self):
         k = self.r.random()
-        if k < 0.3:
+        if self.wow64 and self.chance(0.2):
+            target = (b'\\Registry\\Machine\\Software\\' + self.r.choice(WOW) +
+                      b'\\' + self.r.choice([b'T1', b'Microsoft', U_ABSOLUTE[27:]]))
+        elif k < 0.3:
             target = U_ABSOLUTE  # The link's own parent.
         elif k < 0.6 and self.keys:
             target = U_ABSOLUTE + b'\\' + self.r.choice(self.keys)
@@ -283,6 +294,16 @@ class Gen:
             path += b'\\' + self.key_element()
         return path
 
+    def wow64_path(self, path):
+        """The path moved into the 32-bit view, or given a Wow6432Node of
+        its own, now and then."""
+        if path.startswith(U) and self.chance(0.5):
+            path = (b'Software\\\\' + self.r.choice(WOW) + b'\\\\' +
+                    path[len(b'Software\\\\'):])
+        if self.chance(0.1):
+            path += b'\\\\' + self.r.choice(WOW)
+        return path
+
     def section(self):
         k = self.r.random()
         far = False
@@ -307,6 +328,8 @@ class Gen:
             name = self.path()
             self.keys.append(name.split(b'\\\\')[0])
             path = U + b'\\\\' + name
+        if self.wow64:
+            path = self.wow64_path(path)
         out = [self.header(path)]
         if self.chance(0.7):
             out.append(b'#time=1dd8618a76bb28a\n')
@@ -389,8 +412,8 @@ class Gen:
         return data
 
 
-def make_hive(seed, index):
-    return Gen(random.Random('%d:%d' % (seed, index))).hive()
+def make_hive(seed, index, wow64=False):
+    return Gen(random.Random('%d:%d' % (seed, index)), wow64).hive()
 
 
 def run_linux(program, hive, folder):
@@ -404,7 +427,7 @@ def run_linux(program, hive, folder):
 
 def check(job):
     seed, index, args, work = job
-    hive = make_hive(seed, index)
+    hive = make_hive(seed, index, args.wow64)
     folder = os.path.join(work, 'worker%d' % os.getpid())  # One at a time.
     os.makedirs(folder, exist_ok=True)
     hive_path = os.path.join(folder, 'hive.reg')
@@ -428,6 +451,9 @@ def main():
     parser.add_argument('--jobs', type=int, default=2)
     parser.add_argument('--only', type=int)
     parser.add_argument('--keep', default='random-hive-differences')
+    parser.add_argument('--wow64', action='store_true',
+                        help='the 32-bit view: --exe is the 32-bit build and '
+                        '--linux the model of the view')
     args = parser.parse_args()
     seed = args.seed if args.seed is not None else int(time.time()) % 1000000
     args.exe = os.path.abspath(args.exe)

@@ -21,6 +21,8 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'hives'))
+import record_wine  # noqa: E402
 HIVE = os.path.join(HERE, '..', 'hives', 'control_characters.reg')
 
 # The screen of the Linux build: every control a '?', other text whole.
@@ -78,18 +80,6 @@ def screen_of(command, env):
     return [line.rstrip() for line in lines[:end]], lines[end], title
 
 
-def scratch_prefix(base, root):
-    prefix = os.path.join(root, 'prefix')
-    os.makedirs(prefix)
-    os.symlink(os.path.join(base, 'drive_c'), os.path.join(prefix, 'drive_c'))
-    shutil.copytree(os.path.join(base, 'dosdevices'),
-                    os.path.join(prefix, 'dosdevices'), symlinks=True)
-    for name in ('user.reg', 'userdef.reg', '.update-timestamp'):
-        shutil.copy(os.path.join(base, name), prefix)
-    shutil.copy(HIVE, os.path.join(prefix, 'system.reg'))
-    return prefix
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--exe', required=True)
@@ -97,7 +87,8 @@ def main():
     parser.add_argument('--prefix', required=True)
     args = parser.parse_args()
     root = tempfile.mkdtemp(prefix='lsinstalled-terminal.')
-    prefix = scratch_prefix(os.path.abspath(args.prefix), root)
+    prefix = os.path.join(root, 'prefix')
+    record_wine.scratch_prefix(os.path.abspath(args.prefix), HIVE, prefix)
     env = {'WINEPREFIX': prefix, 'WINEDEBUG': '-all'}
     failed = False
     for name, command, expected in [
