@@ -13,7 +13,8 @@ namespace registry {
 namespace {
 
 // A hex list after its colon: bytes that each start with a hex digit and
-// are read like strtoul, separated by a comma, white space or both.  A
+// are read like strtoul into 32 bits, so only the low 32 bits of a long
+// number must be at most ff; separated by a comma, white space or both.  A
 // backslash after the list continues it on the next line, whatever stands
 // after the backslash; anything else after it is malformed, and so is a
 // continuation on the last line.  `bytes` may be null to only step over
@@ -24,7 +25,7 @@ bool ParseHexList(const char* p, const char* end, Lines* more,
     if (p < end && HexDigit(*p) >= 0) {
       std::uint64_t byte;
       p = ParseNumber(p, end, &byte);
-      if (byte > 0xFF) return false;
+      if (static_cast<std::uint32_t>(byte) > 0xFF) return false;
       if (bytes != nullptr) bytes->push_back(static_cast<char>(byte));
       p = SkipSpace(p, end);
       if (p < end && *p == ',') p = SkipSpace(p + 1, end);

@@ -2,14 +2,19 @@
 // gives.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -45,6 +50,42 @@ TEST(HiveBytesTest, ReadsRegularFilesWhole) {
     ASSERT_TRUE(Read(prefix.hive(), &text)) << size;
     EXPECT_EQ(text, large) << size;
   }
+}
+
+// A file's size is only where reading starts: one that grew after it was
+// looked at, or whose file system says 0 as /proc's does, is read to its
+// end, through a symlink too.  A child's command line is such a file, with
+// bytes of the test's choosing.
+TEST(HiveBytesTest, ReadsAFileToItsEndWhateverItsSizeSaid) {
+  std::string first = "WINE REGISTRY Version 2\n" + std::string(20000, 'x');
+  char seconds[] = "60";
+  char* argv[] = {first.data(), seconds, nullptr};
+  pid_t child;
+  ASSERT_EQ(posix_spawn(&child, "/bin/sleep", nullptr, nullptr, argv, environ),
+            0);
+  const fs::path command_line = "/proc/" + std::to_string(child) + "/cmdline";
+  const std::string expected = first + '\0' + seconds + '\0';
+  // posix_spawn may return while the child is still inside execve, before
+  // its new command line is in place.
+  std::string text;
+  for (int tries = 0; tries < 500 && text != expected; ++tries) {
+    usleep(10000);
+    std::ifstream file(command_line, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(file), {});
+  }
+  ASSERT_EQ(text, expected);
+  text.clear();
+  EXPECT_EQ(fs::file_size(command_line), 0u);
+  EXPECT_TRUE(Read(command_line, &text));
+  EXPECT_EQ(text, expected);
+
+  TempPrefix prefix;
+  fs::create_symlink(command_line, prefix.hive());
+  text.clear();
+  EXPECT_TRUE(Read(prefix.hive(), &text));
+  EXPECT_EQ(text, expected);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 // None of these may block or be read: a FIFO without a writer would wait

@@ -216,6 +216,66 @@ CASES = {
                  sec(b'hb', b'"Other"=hex:01,\\ skipped\n[' + U + b'\\\\eaten] 1\n' +
                      dn(b'on hb, after the eaten header')) +
                  sec(b'hc', b'"DisplayName"=hex(1):4d,00 \\\n' + dn(b'hc, after a continued line')),
+    # A hex byte is a number kept in 32 bits before it is checked, and a
+    # hex(N) type likewise.  Each name starts with its own letter; a
+    # malformed one is empty.
+    'hex_numbers': b''.join(
+        sec(b'n%02d' % i,
+            b'"DisplayName"=hex(1):%02x,00,3d,00,' % (0x61 + i) + form + b',00\n')
+        for i, form in enumerate([
+            b'100000041', b'ffffffff00000041', b'0x0000000100000041',
+            b'0X100000041', b'1000000ff', b'200000000', b'141', b'100000100',
+            b'1ffffff41', b'fffffffff', b'10000000000000041',
+            b'ffffffffffffffff', b'00000000000000000000041', b'0x41', b'041',
+            b'0x', b'0xg', b'42,100000043', b'44 100000045', b'4', b'00'])) +
+        b''.join(sec(b't%d' % i,
+                     b'"DisplayName"=hex(' + form + b'):54,00,%02x,00\n' % (0x30 + i))
+                 for i, form in enumerate([
+                     b'100000001', b'1ffffffff', b'10000000000000001',
+                     b'-ffffffff', b'0x100000001', b'00000000000000000001'])),
+    # Whatever stands after a hex list's backslash, the next line belongs to
+    # the list: a header there is eaten, with a CR LF too.  A '#' line after
+    # a list that ended is a line of its own: a "#link" there makes a link.
+    'continuation_tails': sec(b's1', b'"Other"=hex:41,\\ trailing text\r\n[' + U +
+                              b'\\\\eaten1] 1\r\n' + dn(b's1, after eaten1')) +
+                          sec(b's2', b'"Other"=hex:41,\\\r\n[' + U +
+                              b'\\\\eaten2] 1\r\n' + dn(b's2, after eaten2')) +
+                          sec(b's3', b'"Other"=hex:41,\\ more\n  42,\\ text\n[' + U +
+                              b'\\\\eaten3] 1\n' + dn(b's3, after eaten3')) +
+                          sec(b'p1', b'"DisplayName"=hex(1):41,00,\\ text\r\n  42,00\r\n') +
+                          sec(b'k1', b'"Other"=hex:41,\\\n  42\n' +
+                              link_to(b'Software\\LT1')) +
+                          b'[Software\\\\LT1] 1\n' + dn(b'k1, a link after a list') + b'\n' +
+                          sec(b'k2', b'"Other"=hex:41,\\ x\n  42\n#class="c"\n' +
+                              dn(b'k2, after a list and #class')) +
+                          sec(b'k3', b'"Other"=hex:41,\\\n' + link_to(b'Software\\LT1') +
+                              dn(b'k3, its #link eaten')),
+    # A section again for a link whose target is a link writes at the end
+    # of the chain; a target's last element may be 256 units long, not 257.
+    'link_chains_and_limits': sec(b'c1', link_to(b'Software\\C1a')) +
+                              b'[Software\\\\C1a] 1\n' + link_to(b'Software\\C1b') + b'\n' +
+                              b'[Software\\\\C1b] 1\n"x"="x"\n\n' +
+                              sec(b'c1', dn(b'c1, written through the chain')) +
+                              sec(b'e256', link_to(b'Software\\' + b'e' * 256)) +
+                              sec(b'e256', dn(b'e256, made through the link')) +
+                              sec(b'f257', link_to(b'Software\\' + b'f' * 257)) +
+                              sec(b'f257', dn(b'f257, made through the link')),
+    # Outside a section, #arch= again with the same value goes on; another
+    # value stops loading.
+    'arch_changes': b'#arch=win64\n' + sec(b'a1', dn(b'a1')) +
+                    b'[' + U + b'\\\\no close\n#arch=win64\n' + sec(b'a2', dn(b'a2')) +
+                    b'[' + U + b'\\\\no close\n#arch=win32\n' + sec(b'a3', dn(b'a3')),
+    # Escapes in names: an escaped backslash in a path separates elements,
+    # and an escaped value name matches without regard to case.
+    'escaped_names': b'[' + U + b'\\x5cq1] 1\n' + dn(b'q1, below \\\\x5c') + b'\n' +
+                     b'[' + U + b'\\\\q2\\x5c] 1\n' + dn(b'q2, a trailing \\\\x5c') + b'\n' +
+                     b'[' + U + b'\\\\q3\\x5csub] 1\n' + dn(b'q3, one below') + b'\n' +
+                     sec(b'v1', b'"DISPLAYNAM\\x45"="v1, an escaped name"\n') +
+                     sec(b'v2', b'"displayn\\x61me"="v2, escaped in lower case"\n') +
+                     sec(b'v3', b'"Display\\x004eame"="v3, an escaped capital"\n'),
+    # A CR in a name stays; the LF after it still becomes CR LF.
+    'carriage_returns': sec(b'r1', dn(b'Tool\\r')) + sec(b'r2', dn(b'Two\\r\\rCRs')) +
+                        sec(b'r3', dn(b'\\rLeading')) + sec(b'r4', dn(b'Line\\n')),
     # dword: is strtoul: out of range is all ones whatever the sign.
     'dword_range': sec(b'd1', b'"DisplayName"=dword:-10000000000000000\n') +
                    sec(b'd2', b'"DisplayName"=dword:10000000000000000\n') +

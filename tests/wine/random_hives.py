@@ -136,8 +136,15 @@ class Gen:
                 byte = b'0x%02x' % b
             elif k < 0.93:
                 byte = b'0%02x' % b
-            elif k < 0.96:
+            elif k < 0.95:
                 byte = self.r.choice([b'+41', b'-1', b'100', b'zz', b'G'])
+            elif k < 0.97:
+                # A long number: Wine checks only its low 32 bits, and one
+                # past 64 bits is all ones.
+                low = b if self.chance(0.8) else self.r.randint(0x100, 2**32 - 1)
+                byte = self.r.choice([b'', b'0x', b'0X']) + self.r.choice(
+                    [b'1', b'ffffffff', b'0000000000', b'100000000']) + \
+                    b'%08x' % low
             else:
                 byte = b'%02X' % b
             out.append(byte)
