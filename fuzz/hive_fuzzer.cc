@@ -11,6 +11,12 @@
 #include "platform/registry_testing.h"
 #include "platform/win32.h"
 
+// Optimized, but with every assert the reader makes: an invariant that an
+// input breaks is a finding like a crash.
+#ifdef NDEBUG
+#error "the fuzzer is built with its asserts on"
+#endif
+
 namespace {
 
 // Values named on the lines of a hive: the fuzzer finds names by trying
