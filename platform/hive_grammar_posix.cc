@@ -298,10 +298,7 @@ void ParseValueData(const char* p, const char* end, Lines* more, Value* value) {
 
 void StepOverValue(const char* p, const char* end, Lines* more) {
   // Only a hex list goes on past its line, through a backslash.
-  if ((*p != '"' && *p != '@') ||
-      std::memchr(p, '\\', static_cast<std::size_t>(end - p)) == nullptr) {
-    return;
-  }
+  if ((*p != '"' && *p != '@') || !MayContinue(p, end)) return;
   const char* const data = ParseValueName(p, end, nullptr);
   if (data == nullptr || !StartsWith(data, end, "hex")) return;
   // Whether the list takes a line matters only for a line that means
@@ -318,11 +315,7 @@ void StepOverValue(const char* p, const char* end, Lines* more) {
       return;
     }
     *more = ahead;
-    if (std::memchr(line.begin, '\\',
-                    static_cast<std::size_t>(line.end - line.begin)) ==
-        nullptr) {
-      return;
-    }
+    if (!MayContinue(line.begin, line.end)) return;
   }
 }
 

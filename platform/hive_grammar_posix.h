@@ -146,6 +146,13 @@ const char* MatchValueName(const char* p, const char* end,
 // holds.  `value` may be null to only step over continuation lines.
 void ParseValueData(const char* p, const char* end, Lines* more, Value* value);
 
+// Whether a hex list may go on past the line from `begin` to `end`: only
+// through a backslash in it.  ParseValueData alone tells whether it does.
+inline bool MayContinue(const char* begin, const char* end) {
+  return std::memchr(begin, '\\', static_cast<std::size_t>(end - begin)) !=
+         nullptr;
+}
+
 // Steps over the continuation lines of the value line at `p`, if it has
 // any; any other line stands alone.  It may stop short, before lines that
 // start (after white space) with none of '[', '#', '"' and '@': whether

@@ -37,13 +37,29 @@ const char* NextHeaderLine(const char* p, const char* end) {
 }
 
 // Whether a hex list may take the line at `line`, after `from`, a line's
-// start: a list goes on only from a line holding a backslash.
+// start: whether one may go on past the line before.
 bool MayBeTaken(const char* from, const char* line) {
   if (line == from) return false;
   const char* start = line - 1;
   while (start > from && start[-1] != '\n') --start;
-  return std::memchr(start, '\\', static_cast<std::size_t>(line - 1 - start)) !=
-         nullptr;
+  return MayContinue(start, line - 1);
+}
+
+// The element of a header's path at `p`, before its ']' at `close`, when
+// it is plain ASCII ended by an escaped backslash or the ']': where it
+// ends.  Else nullptr: the element has escapes or bytes to decode.
+const char* PlainElementEnd(const char* p, const char* close) {
+  const char* const run = PlainRunEnd(p, close);
+  return run == close || (run[0] == '\\' && run[1] == '\\') ? run : nullptr;
+}
+
+// The next element of a registry path from `*at`, empty elements passed
+// over, and `*at` moved past it; empty when no element is left.
+std::u16string_view NextElement(std::u16string_view path, std::size_t* at) {
+  const std::size_t begin =
+      std::min(path.find_first_not_of(u'\\', *at), path.size());
+  *at = std::min(path.find(u'\\', begin), path.size());
+  return path.substr(begin, *at - begin);
 }
 
 // A name's hash below `parent`, the same for the file's bytes as for the
@@ -146,7 +162,13 @@ void Hive::MakeLink() {
     assert(!keys_[loading_key_].expanded);
     Expand(loading_key_);
   }
-  if (loading_key_ != kNone) keys_[loading_key_].link = 1;
+  if (loading_key_ == kNone) return;
+  // Every key above a link is expanded: no waiting rest passes through it.
+  for (std::uint32_t up = keys_[loading_key_].parent; up != kNone;
+       up = keys_[up].parent) {
+    assert(keys_[up].expanded);
+  }
+  keys_[loading_key_].link = 1;
 }
 
 void Hive::Body(std::uint32_t section, const char** begin,
@@ -189,10 +211,7 @@ void Hive::Place(std::uint32_t key, bool follow, const char* p,
         return;
       }
     }
-    // An element of plain ASCII, ended by an escaped backslash or the ']',
-    // is its own bytes; any other is decoded.
-    const char* const run = PlainRunEnd(p, close);
-    if (run == close || (run[0] == '\\' && run[1] == '\\')) {
+    if (const char* const run = PlainElementEnd(p, close)) {
       if (!descend(std::string_view(p, static_cast<std::size_t>(run - p)))) {
         break;
       }
@@ -228,9 +247,8 @@ void Hive::Moved(std::uint32_t first, std::uint32_t last, std::uint32_t key,
 void Hive::Wait(std::uint32_t key, const char* p, const char* close,
                 std::uint32_t section) {
   const char* const header = text_.data() + sections_[section].header;
-  assert(!keys_[key].expanded && MayWait(p, close, header));
-  Queue(key, section, section, static_cast<std::uint16_t>(p - header));
   sections_[section].close = static_cast<std::uint16_t>(close - header);
+  Queue(key, section, section, static_cast<std::uint16_t>(p - header));
   Moved(section, section, key, true);
 }
 
@@ -238,6 +256,13 @@ void Hive::Queue(std::uint32_t key, std::uint32_t first, std::uint32_t last,
                  std::uint16_t rest) {
   assert(first <= last && !keys_[key].expanded);
   const std::uint32_t tail = keys_[key].last_pending;
+  // Runs wait in file order, and every rest in them may wait.
+  assert(tail == kNone || runs_[tail].last < first);
+  for (std::uint32_t s = first; s <= last; ++s) {
+    const char* const header = text_.data() + sections_[s].header;
+    assert(MayWait(header + rest, header + sections_[s].close, header));
+    (void)header;
+  }
   if (tail != kNone && runs_[tail].last + 1 == first &&
       runs_[tail].rest == rest) {
     runs_[tail].last = last;
@@ -288,12 +313,12 @@ void Hive::Expand(std::uint32_t key) {
         // Nothing below the key was a link when these sections came, nor
         // is one now, and the key's own link is not followed: the rest of
         // each path is read as it stands.
-        const char* const plain = PlainRunEnd(p, close);
-        const std::string_view first(p, static_cast<std::size_t>(plain - p));
-        const bool waits = !first.empty() && close - plain > 2 &&
-                           plain[0] == '\\' && plain[1] == '\\' &&
+        const char* const plain = PlainElementEnd(p, close);
+        const bool waits = plain != nullptr && plain != p && plain != close &&
                            MayWait(plain + 2, close, header);
-        if (waits && (child == kNone || first != element)) {
+        if (const std::string_view first(
+                p, waits ? static_cast<std::size_t>(plain - p) : 0);
+            waits && (child == kNone || first != element)) {
           child = Child(key, first);
           element = first;
         }
@@ -341,6 +366,7 @@ bool Hive::IsChild(std::uint32_t key, std::uint32_t parent, Text name) const {
 template <typename Text>
 std::size_t Hive::Slot(std::uint32_t parent, Text name) const {
   const std::size_t mask = table_.size() - 1;
+  assert((table_.size() & mask) == 0);  // The mask takes a hash's low bits.
   for (std::size_t slot = HashName(parent, name) & mask;;
        slot = (slot + 1) & mask) {
     const std::uint32_t index = table_[slot];
@@ -425,10 +451,9 @@ LONG Hive::LinkTarget(std::uint32_t link, int* budget, std::uint32_t* from,
   }
   // The first element names a hive below "\Registry": this file's is
   // "Machine"; any other is a key that sections made through links.
-  const std::size_t first = std::min(target.size(), kRegistry.size() + 1);
-  const std::size_t cut = std::min(target.find(u'\\', first), target.size());
-  if (EqualFolded(target.substr(first, cut - first), kMachine)) {
-    path->erase(0, cut);
+  std::size_t at = kRegistry.size();
+  if (EqualFolded(NextElement(target, &at), kMachine)) {
+    path->erase(0, at);
     return Machine(budget, from);
   }
   if (registry_ == kNone) {
@@ -436,7 +461,7 @@ LONG Hive::LinkTarget(std::uint32_t link, int* budget, std::uint32_t* from,
     registry_ = static_cast<std::uint32_t>(keys_.size() - 1);
   }
   *from = registry_;
-  path->erase(0, first);
+  path->erase(0, kRegistry.size());
   return ERROR_SUCCESS;
 }
 
@@ -451,18 +476,23 @@ LONG Hive::FollowLink(std::uint32_t link, bool create, int* budget,
   }
   if (!create) return Walk(from, path, true, budget, target);
   // Only the target itself is made: the key it goes in must be there.
-  const std::size_t last_end = path.find_last_not_of(u'\\') + 1;
-  const std::size_t last_begin = path.find_last_of(u'\\', last_end - 1) + 1;
+  std::u16string_view name;
+  std::size_t at = 0;
+  for (auto e = NextElement(path, &at); !e.empty();
+       e = NextElement(path, &at)) {
+    name = e;
+  }
+  const std::size_t parent_end =
+      name.empty() ? path.size()
+                   : static_cast<std::size_t>(name.data() - path.data());
   std::uint32_t parent;
   const LONG status =
-      Walk(from, std::u16string_view(path).substr(0, last_begin), true, budget,
+      Walk(from, std::u16string_view(path).substr(0, parent_end), true, budget,
            &parent);
-  if (status != ERROR_SUCCESS || last_end == 0) {
+  if (status != ERROR_SUCCESS || name.empty()) {
     *target = parent;
     return status;
   }
-  const auto name =
-      std::u16string_view(path).substr(last_begin, last_end - last_begin);
   if (name.size() > kMaxNameUnits) return ERROR_INVALID_PARAMETER;
   const std::uint32_t key = Child(parent, name);
   if (keys_[key].link) return FollowLink(key, true, budget, target);
@@ -473,18 +503,17 @@ LONG Hive::FollowLink(std::uint32_t link, bool create, int* budget,
 LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
                 int* budget, std::uint32_t* result) {
   std::uint32_t key = from;
-  // Empty elements are passed over.
-  for (std::size_t at = path.find_first_not_of(u'\\'); at != path.npos;) {
-    const std::size_t cut = std::min(path.find(u'\\', at), path.size());
-    const std::u16string_view element = path.substr(at, cut - at);
-    at = path.find_first_not_of(u'\\', cut);  // The next element, if any.
+  std::size_t at = 0;
+  for (auto element = NextElement(path, &at); !element.empty();) {
+    const std::u16string_view next = NextElement(path, &at);
     Expand(key);
     key = table_[Slot(key, element)];
     if (key == kNone) return ERROR_FILE_NOT_FOUND;
-    if (keys_[key].link && (follow_last || at != path.npos)) {
+    if (keys_[key].link && (follow_last || !next.empty())) {
       const LONG status = FollowLink(key, false, budget, &key);
       if (status != ERROR_SUCCESS) return status;
     }
+    element = next;
   }
   *result = key;
   return ERROR_SUCCESS;
@@ -508,11 +537,14 @@ const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {
        child = keys_[child].next_sibling) {
     subkeys.push_back(child);
   }
-  std::reverse(subkeys.begin(), subkeys.end());  // Creation order.
-  std::stable_sort(subkeys.begin(), subkeys.end(),
-                   [this](std::uint32_t a, std::uint32_t b) {
-                     return CompareFolded(Name(a), Name(b)) < 0;
-                   });
+  // Siblings never compare equal (one key a name under the fold), so the
+  // order the children were made in does not matter.
+  std::sort(subkeys.begin(), subkeys.end(),
+            [this](std::uint32_t a, std::uint32_t b) {
+              const int order = CompareFolded(Name(a), Name(b));
+              assert(a == b || order != 0);
+              return order < 0;
+            });
   return subkeys_.emplace(key, std::move(subkeys)).first->second;
 }
 
