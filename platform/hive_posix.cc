@@ -131,7 +131,7 @@ bool Hive::Load(HiveBytes text) {
         arch = value;
       }
     } else if (*p == '"' || *p == '@') {
-      // Only a hex list that ends in a backslash reaches past its line.
+      // Only a hex list reaches past its line, through a backslash.
       StepOverValue(p, line.end, &lines);
     } else if (StartsWith(p, line.end, "#link")) {
       MakeLink();
@@ -474,43 +474,27 @@ LONG Hive::FollowLink(std::uint32_t link, bool create, int* budget,
       status != ERROR_SUCCESS) {
     return status;
   }
-  if (!create) return Walk(from, path, true, budget, target);
-  // Only the target itself is made: the key it goes in must be there.
-  std::u16string_view name;
-  std::size_t at = 0;
-  for (auto e = NextElement(path, &at); !e.empty();
-       e = NextElement(path, &at)) {
-    name = e;
-  }
-  const std::size_t parent_end =
-      name.empty() ? path.size()
-                   : static_cast<std::size_t>(name.data() - path.data());
-  std::uint32_t parent;
-  const LONG status =
-      Walk(from, std::u16string_view(path).substr(0, parent_end), true, budget,
-           &parent);
-  if (status != ERROR_SUCCESS || name.empty()) {
-    *target = parent;
-    return status;
-  }
-  if (name.size() > kMaxNameUnits) return ERROR_INVALID_PARAMETER;
-  const std::uint32_t key = Child(parent, name);
-  if (keys_[key].link) return FollowLink(key, true, budget, target);
-  *target = key;
-  return ERROR_SUCCESS;
+  return Walk(from, path, true, budget, target, create);
 }
 
 LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
-                int* budget, std::uint32_t* result) {
+                int* budget, std::uint32_t* result, bool create) {
   std::uint32_t key = from;
   std::size_t at = 0;
   for (auto element = NextElement(path, &at); !element.empty();) {
     const std::u16string_view next = NextElement(path, &at);
-    Expand(key);
-    key = table_[Slot(key, element)];
-    if (key == kNone) return ERROR_FILE_NOT_FOUND;
+    const bool make = create && next.empty();
+    if (make) {
+      // Only the last key is made: the key it goes in must be there.
+      if (element.size() > kMaxNameUnits) return ERROR_INVALID_PARAMETER;
+      key = Child(key, element);
+    } else {
+      Expand(key);
+      key = table_[Slot(key, element)];
+      if (key == kNone) return ERROR_FILE_NOT_FOUND;
+    }
     if (keys_[key].link && (follow_last || !next.empty())) {
-      const LONG status = FollowLink(key, false, budget, &key);
+      const LONG status = FollowLink(key, make, budget, &key);
       if (status != ERROR_SUCCESS) return status;
     }
     element = next;
@@ -522,7 +506,7 @@ LONG Hive::Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
 LONG Hive::Open(std::uint32_t key, std::u16string_view path, bool follow_last,
                 std::uint32_t* result) {
   int budget = kMaxLinks;
-  return Walk(key, path, follow_last, &budget, result);
+  return Walk(key, path, follow_last, &budget, result, false);
 }
 
 const std::vector<std::uint32_t>& Hive::Subkeys(std::uint32_t key) {

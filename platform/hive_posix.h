@@ -86,7 +86,9 @@ class Hive {
     std::uint32_t first_body = kNone;
     std::uint32_t last_body = kNone;
     // The runs of sections waiting in the key, in file order: their paths
-    // go on below it.  Only a key not expanded has any.
+    // go on below it.  Only a key not expanded has any, and no key below
+    // one not expanded is a link, so each rest means what it did when its
+    // section came.
     std::uint32_t first_pending = kNone;
     std::uint32_t last_pending = kNone;
     std::uint16_t name_size : 9 = 0;  // At most 256 units.
@@ -191,8 +193,11 @@ class Hive {
   // does, it makes the target when the key that would hold it is there.
   LONG FollowLink(std::uint32_t link, bool create, int* budget,
                   std::uint32_t* target);
+  // Finds `path` below `from` as Open does, within `budget` links; with
+  // `create`, the last key is made if missing, and a link there followed
+  // the same way.
   LONG Walk(std::uint32_t from, std::u16string_view path, bool follow_last,
-            int* budget, std::uint32_t* result);
+            int* budget, std::uint32_t* result, bool create);
   // Calls `visit(p, end, more)` with every line of the key's bodies that
   // holds more than white space, `p` after that space; `more` gives the
   // lines after it, for a value that goes on over them.
@@ -208,11 +213,13 @@ class Hive {
   std::vector<Section> sections_;
   std::vector<Run> runs_;
   std::u16string names_;  // Names that needed decoding.
-  // Open addressing over keys_ by parent and folded name, never more than
-  // half full, so that every probe ends at an empty slot.
+  // Open addressing over keys_ by parent and folded name: its size a power
+  // of two, so a hash's low bits pick the slot, and never more than half
+  // full, so that every probe ends at an empty slot.
   std::vector<std::uint32_t> table_;
-  // Each key's Subkeys() once asked for: the tree below a key stays as it
-  // is once the key is expanded and the file is loaded.
+  // Each key's Subkeys() once asked for: a key's own children stay as they
+  // are once it is expanded and the file is loaded (keys further down are
+  // still made as their parents expand).
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> subkeys_;
   std::uint32_t registry_ = kNone;  // "\Registry", made when a link needs it.
   // While loading: the latest section, whose body the lines read belong
