@@ -44,12 +44,8 @@ HiveBytes::HiveBytes(std::string_view bytes) {
   size_ = bytes.size();
 }
 
-HiveBytes::HiveBytes(HiveBytes&& other) noexcept
-    : mapping_(std::exchange(other.mapping_, nullptr)),
-      mapping_length_(std::exchange(other.mapping_length_, 0)),
-      data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+// Swapped with an empty object, `other` is left holding nothing.
+HiveBytes::HiveBytes(HiveBytes&& other) noexcept { *this = std::move(other); }
 
 // The old bytes go with `other`, whose destructor releases them.
 HiveBytes& HiveBytes::operator=(HiveBytes&& other) noexcept {

@@ -316,11 +316,12 @@ void Hive::Expand(std::uint32_t key) {
         const char* const plain = PlainElementEnd(p, close);
         const bool waits = plain != nullptr && plain != p && plain != close &&
                            MayWait(plain + 2, close, header);
-        if (const std::string_view first(
-                p, waits ? static_cast<std::size_t>(plain - p) : 0);
-            waits && (child == kNone || first != element)) {
-          child = Child(key, first);
-          element = first;
+        if (waits) {
+          const std::string_view first(p, static_cast<std::size_t>(plain - p));
+          if (child == kNone || first != element) {
+            child = Child(key, first);
+            element = first;
+          }
         }
         // A child looked into already takes each section on its own.
         if (!waits || keys_[child].expanded) {
